@@ -1,0 +1,270 @@
+// The driver of solve_box_qp and the coordinate sweep.
+#include "box_qp.h"
+
+#include <cmath>
+#include <cstddef>
+#include <limits>
+
+#include "blas.h"
+#include "box_qp_internal.h"
+#include "ldl_factor.h"
+#include "newton_step.h"
+#include "workspace.h"
+
+namespace kelpie {
+
+namespace {
+
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+// Starting value of the best doubled objective: finite, so that a pass value
+// that is +Inf never counts as a decrease.
+constexpr double kInitialBestValue = 1e300;
+// Four full sweeps in a row with an unchanged free count end the solve.
+constexpr int kStallLimit = 3;
+
+// g := g + scale * H(:, j), skipped for a zero scale.
+void add_column(const Problem& p, int j, double scale, double* g) {
+    const blas_int n = p.n;
+    const blas_int one = 1;
+    KELPIE_BLAS(daxpy)(&n, &scale, column(p, j), &one, g, &one);
+}
+
+// The box holds a point in every coordinate: lower <= upper, neither is NaN,
+// and neither is an infinity on the wrong side.
+bool box_is_feasible(int n, const double* lower, const double* upper) {
+    for (int i = 0; i < n; ++i) {
+        if (!(lower[i] <= upper[i]) || lower[i] == kInfinity || upper[i] == -kInfinity) return false;
+    }
+    return true;
+}
+
+// Moves each start value onto the box when it lies outside; a NaN stays.
+void project_onto_box(int n, const double* lower, const double* upper, double* x) {
+    for (int i = 0; i < n; ++i) {
+        if (lower[i] > x[i]) {
+            x[i] = lower[i];
+        } else if (upper[i] < x[i]) {
+            x[i] = upper[i];
+        }
+    }
+}
+
+struct CoordinateStep {
+    double step;  // the change of x_j, after clipping
+    int clip_lower;
+    int clip_upper;
+    bool unbounded;
+};
+
+// With H_jj < 0 the objective along coordinate j is concave: its minimum over
+// [lower_j, upper_j] is at the end with the lower value (the upper end on a
+// tie), and there is none when either end is infinite.
+CoordinateStep concave_coordinate_step(double h, double gj, double dist_lower, double dist_upper) {
+    if (dist_lower == -kInfinity || dist_upper == kInfinity) return {0.0, 0, 0, true};
+    // Sign of the objective at the upper end minus its value at the lower end.
+    if (2.0 * gj + h * (dist_lower + dist_upper) > 0) return {dist_lower, 1, 0, false};
+    return {dist_upper, 0, 1, false};
+}
+
+// The one-variable Newton step -g_j / H_jj, clipped to the distances to the
+// bounds. A step equal to a distance reaches that bound; the lower side is
+// tested first. A flat coordinate (H_jj = 0 and g_j = 0, or NaN data) gives a
+// step of 0; H_jj = -0 acts as +0. An infinite step that no bound clips means
+// the objective falls without limit along the coordinate.
+CoordinateStep coordinate_step(double h, double gj, double dist_lower, double dist_upper) {
+    if (h < 0) return concave_coordinate_step(h, gj, dist_lower, dist_upper);
+    double step;
+    if (h == 0) {
+        step = gj > 0 ? -kInfinity : (gj < 0 ? kInfinity : 0.0);
+    } else {
+        step = -gj / h;
+        if (std::isnan(step)) step = 0.0;
+    }
+    CoordinateStep s{step, 0, 0, false};
+    if (step <= dist_lower) {
+        s = {dist_lower, 1, 0, false};
+    } else if (step >= dist_upper) {
+        s = {dist_upper, 0, 1, false};
+    }
+    s.unbounded = !std::isfinite(s.step);
+    return s;
+}
+
+enum class VisitOutcome { kInside, kOntoBound, kUnbounded };
+
+// Handles coordinate j: moves x_j, keeps g = H x + f by the change of x_j, and
+// sets or clears the free flag. kOntoBound reports a move onto a bound by a
+// non-zero distance.
+VisitOutcome visit_coordinate(const Problem& p, int j, double* x, double* g, int* is_free) {
+    const double dist_lower = p.lower[j] - x[j];
+    const double dist_upper = p.upper[j] - x[j];
+    const CoordinateStep s = coordinate_step(column(p, j)[j], g[j], dist_lower, dist_upper);
+    if (s.unbounded) return VisitOutcome::kUnbounded;
+
+    x[j] = x[j] + s.step;
+    VisitOutcome outcome = VisitOutcome::kInside;
+    if (s.clip_lower == 1 || p.lower[j] >= x[j]) {
+        if (dist_lower != 0) {
+            x[j] = p.lower[j];
+            add_column(p, j, dist_lower, g);
+            outcome = VisitOutcome::kOntoBound;
+        }
+        is_free[j] = 0;
+    } else if (s.clip_upper == 1 || p.upper[j] <= x[j]) {
+        if (dist_upper != 0) {
+            x[j] = p.upper[j];
+            add_column(p, j, dist_upper, g);
+            outcome = VisitOutcome::kOntoBound;
+        }
+        is_free[j] = 0;
+    } else if (s.step != 0) {
+        add_column(p, j, s.step, g);
+        is_free[j] = 1;
+    }
+    return outcome;
+}
+
+// Multipliers from the final gradient: the side follows the sign of g_i alone.
+void compute_multipliers(int n, const int* is_free, const double* g, double* lambda_lower, double* lambda_upper) {
+    for (int i = 0; i < n; ++i) {
+        if (is_free[i] != 0 || g[i] == 0) {
+            lambda_lower[i] = 0.0;
+            lambda_upper[i] = 0.0;
+        } else if (g[i] < 0) {
+            lambda_upper[i] = -g[i];
+        } else {
+            lambda_lower[i] = g[i];
+        }
+    }
+}
+
+int count_free(int n, const int* is_free) {
+    int count = 0;
+    for (int i = 0; i < n; ++i) count += is_free[i];
+    return count;
+}
+
+// The main loop on a projected start. Returns the result code; the
+// multipliers are written for 0 and 99.
+int run_main_loop(const Problem& p, Workspace& ws, double* x, double* lambda_lower, double* lambda_upper,
+                  SolveStats* stats) {
+    const int n = p.n;
+    double* g = ws.g.get();
+    int* is_free = ws.is_free.get();
+
+    int sweep_all = 1;
+    int keep_going = 1;
+    int stall_count = 0;
+    int previous_free_count = -1;
+    long long newton_iterations = 0;
+    const long long newton_limit = 2LL * n;
+    double best_value = kInitialBestValue;
+    int result = KELPIE_CONVERGED;
+
+    for (;;) {
+        ++stats->passes;
+        compute_gradient(p, x, g);
+        const double pass_value = doubled_objective(n, x, p.f, g);
+        if (keep_going == 0 || stall_count > kStallLimit) break;
+        if (stall_count == 0) {
+            if (pass_value < best_value) best_value = pass_value;
+        } else {
+            best_value = pass_value;
+        }
+        // >= rather than ==: a stall run that began below the limit must not
+        // carry the count past it and leave the loop without a limit.
+        if (stall_count == 0 && newton_iterations >= newton_limit) {
+            result = KELPIE_ITERATION_LIMIT;
+            break;
+        }
+
+        ++stats->sweeps;
+        const SweepOutcome sweep = coordinate_sweep(p, sweep_all, x, g, is_free);
+        if (sweep == SweepOutcome::kUnbounded) return KELPIE_UNBOUNDED;
+        if (sweep == SweepOutcome::kVisitLimit) {
+            compute_gradient(p, x, g);
+            result = KELPIE_ITERATION_LIMIT;
+            break;
+        }
+
+        const int free_count = count_free(n, is_free);
+        const double decrease = best_value - doubled_objective(n, x, p.f, g);
+        if (sweep_all != 0 && free_count == previous_free_count) {
+            compute_gradient(p, x, g);
+            ++stall_count;
+        } else {
+            stall_count = 0;
+        }
+        previous_free_count = free_count;
+        keep_going = (decrease > 0 || sweep_all == 0) ? 1 : 0;
+
+        if (keep_going == 0 || stall_count > kStallLimit) continue;
+        if (free_count == 0) {
+            sweep_all = 1;
+            continue;
+        }
+        ++newton_iterations;
+        ++stats->newton_phases;
+        update_free_factor(p, ws);
+        if (newton_stage(p, x, ws, &sweep_all) == NewtonOutcome::kUnbounded) return KELPIE_UNBOUNDED;
+    }
+    compute_multipliers(n, is_free, g, lambda_lower, lambda_upper);
+    return result;
+}
+
+}  // namespace
+
+void compute_gradient(const Problem& p, const double* x, double* g) {
+    const blas_int n = p.n;
+    const blas_int one = 1;
+    const double unit = 1.0;
+    KELPIE_BLAS(dcopy)(&n, p.f, &one, g, &one);
+    KELPIE_BLAS(dgemv)("N", &n, &n, &unit, p.H, &n, x, &one, &unit, g, &one);
+}
+
+double doubled_objective(int n, const double* x, const double* f, const double* g) {
+    double sum = 0.0;
+    for (int i = 0; i < n; ++i) sum = sum + x[i] * (f[i] + g[i]);
+    return sum;
+}
+
+// Visits j = 0, 1, ..., n-1, 0, ... and ends after n consecutive visits with
+// no move onto a bound by a non-zero distance; skipped visits count too.
+SweepOutcome coordinate_sweep(const Problem& p, int sweep_all, double* x, double* g, int* is_free) {
+    const int n = p.n;
+    const long long visit_limit = kMaxSweepVisitsPerVariable * n;
+    long long total_visits = 0;
+    int visit_count = 0;
+    int j = n - 1;
+    for (;;) {
+        ++visit_count;
+        j = (j == n - 1) ? 0 : j + 1;
+        if (visit_count > n) return SweepOutcome::kDone;
+        if (++total_visits > visit_limit) return SweepOutcome::kVisitLimit;
+        if (is_free[j] == 0 && sweep_all != 1) continue;
+        const VisitOutcome outcome = visit_coordinate(p, j, x, g, is_free);
+        if (outcome == VisitOutcome::kUnbounded) return SweepOutcome::kUnbounded;
+        if (outcome == VisitOutcome::kOntoBound) visit_count = 0;
+    }
+}
+
+int solve_box_qp_counted(int n, const double* H, const double* f, const double* lower, const double* upper,
+                         double* x, double* lambda_lower, double* lambda_upper, SolveStats* stats) {
+    SolveStats local;
+    if (stats == nullptr) stats = &local;
+    *stats = SolveStats();
+    if (n <= 0) return KELPIE_CONVERGED;
+    if (!box_is_feasible(n, lower, upper)) return KELPIE_INFEASIBLE;
+    Workspace ws;
+    if (!allocate_workspace(n, &ws)) return KELPIE_OUT_OF_MEMORY;
+    const Problem problem{n, H, f, lower, upper};
+    project_onto_box(n, lower, upper, x);
+    return run_main_loop(problem, ws, x, lambda_lower, lambda_upper, stats);
+}
+
+}  // namespace kelpie
+
+extern "C" int solve_box_qp(int n, const double* H, const double* f, const double* lower, const double* upper,
+                            double* x, double* lambda_lower, double* lambda_upper) {
+    return kelpie::solve_box_qp_counted(n, H, f, lower, upper, x, lambda_lower, lambda_upper, nullptr);
+}

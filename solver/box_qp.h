@@ -1,0 +1,58 @@
+/* kelpie: dense quadratic programmes with simple bounds.
+ *
+ *   minimise  1/2 x'Hx + f'x   subject to  lower <= x <= upper
+ *
+ * solve_box_qp(n, H, f, lower, upper, x, lambda_lower, lambda_upper)
+ *
+ *   n             number of variables; n <= 0 returns 0 and touches nothing.
+ *   H             n-by-n, column-major (H(i,j) at i + j*n), read only. H must be
+ *                 symmetric: the gradient uses whole columns and the factor reads
+ *                 a column where it needs the row. It may be indefinite or singular.
+ *   f             n values, read only.
+ *   lower, upper  n values each, read only; -INFINITY / +INFINITY mean no bound.
+ *   x             on entry the starting point (finite values; it is projected
+ *                 onto the box first), on return the solution.
+ *   lambda_lower, lambda_upper
+ *                 n values each, zero on entry. On return with 0 or 99 a
+ *                 variable held at a bound has the magnitude of its gradient
+ *                 entry on one side: lambda_lower when the entry is positive,
+ *                 lambda_upper when negative. Free variables get 0 on both.
+ *
+ * Result codes:
+ *    0  converged: a full sweep no longer lowered the objective, or the number
+ *       of free variables stalled for four full sweeps.
+ *   99  iteration limit: 2n Newton steps were taken, or one sweep ran past its
+ *       visit limit (which only a non-symmetric H can reach); x is the last
+ *       iterate and the multipliers are computed from it.
+ *   -1  the workspace could not be allocated; nothing was written.
+ *   -2  the box holds no point (lower > upper, a NaN bound, lower = +Inf or
+ *       upper = -Inf); nothing was written.
+ *   -3  the objective is unbounded below on the box; x holds the last finite
+ *       iterate (inside the box) and the multipliers are not written.
+ *
+ * The function keeps no state between calls and may be called from several
+ * threads at once on separate arrays.
+ */
+#ifndef KELPIE_BOX_QP_H
+#define KELPIE_BOX_QP_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+enum {
+    KELPIE_CONVERGED = 0,
+    KELPIE_ITERATION_LIMIT = 99,
+    KELPIE_OUT_OF_MEMORY = -1,
+    KELPIE_INFEASIBLE = -2,
+    KELPIE_UNBOUNDED = -3
+};
+
+int solve_box_qp(int n, const double* H, const double* f, const double* lower, const double* upper,
+                 double* x, double* lambda_lower, double* lambda_upper);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,38 @@
+// Pieces of the driver that the tests exercise on their own.
+#ifndef KELPIE_BOX_QP_INTERNAL_H
+#define KELPIE_BOX_QP_INTERNAL_H
+
+#include "workspace.h"
+
+namespace kelpie {
+
+enum class SweepOutcome { kDone, kUnbounded, kVisitLimit };
+
+// A sweep may make at most this many visits per variable. A symmetric H never
+// comes near it; a non-symmetric one can make the sweep cycle forever.
+constexpr long long kMaxSweepVisitsPerVariable = 100;
+
+// One coordinate sweep: updates x, g and is_free. sweep_all 0 handles only
+// variables whose is_free flag is set.
+SweepOutcome coordinate_sweep(const Problem& p, int sweep_all, double* x, double* g, int* is_free);
+
+// What one solve did, for tests and benchmarks.
+struct SolveStats {
+    long long passes = 0;
+    long long sweeps = 0;
+    long long newton_phases = 0;
+};
+
+// solve_box_qp with its counts reported in *stats (which may be null).
+int solve_box_qp_counted(int n, const double* H, const double* f, const double* lower, const double* upper,
+                         double* x, double* lambda_lower, double* lambda_upper, SolveStats* stats);
+
+// g = H x + f from scratch.
+void compute_gradient(const Problem& p, const double* x, double* g);
+
+// The doubled objective sum_i x_i (f_i + g_i), in index order.
+double doubled_objective(int n, const double* x, const double* f, const double* g);
+
+}  // namespace kelpie
+
+#endif

@@ -1,0 +1,29 @@
+// LDL' factor of the block of H on the free variables, kept in step with the
+// free set by rank-one modifications as variables leave and enter.
+#ifndef KELPIE_LDL_FACTOR_H
+#define KELPIE_LDL_FACTOR_H
+
+#include "workspace.h"
+
+namespace kelpie {
+
+// A pivot is accepted only when it exceeds this fraction of |H(i,i)|: a
+// smaller one means column i is, to working accuracy, a combination of the
+// columns already in the factor (or the block is not positive definite), and
+// dividing by it would fill L, D and the Newton direction with noise or Inf.
+constexpr double kPivotTolerance = 1e-10;
+
+// Replaces the factor of the block idx[0..m) by that of the block plus
+// alpha * y * y' (method C1 of Gill, Golub, Murray and Saunders). y is
+// addressed by variable number and consumed. Touches only L(idx[k'], idx[k])
+// for k' > k, D[idx[k]] and y[idx[k]]. Stops as soon as alpha becomes exactly 0.
+void ldl_rank_one_update(int m, double* L, int n, double* D, const int* idx, double* y, double alpha);
+
+// Removal phase, then addition phase. On return in_factor[i] equals is_free[i]
+// for every variable except free ones whose pivot failed the tolerance above;
+// those stay out (in_factor 0) and L, D factor the block of the members.
+void update_free_factor(const Problem& p, Workspace& ws);
+
+}  // namespace kelpie
+
+#endif

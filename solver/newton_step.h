@@ -1,0 +1,32 @@
+// Newton direction on the members of the factor, the interval of feasible
+// step lengths along it, and the step rule.
+#ifndef KELPIE_NEWTON_STEP_H
+#define KELPIE_NEWTON_STEP_H
+
+#include "workspace.h"
+
+namespace kelpie {
+
+// Stands for an infinite end of the interval of step lengths.
+constexpr double kSentinel = 1e300;
+// A slope smaller than this fraction of the sum of its terms' magnitudes is
+// rounding noise and is taken as 0.
+constexpr double kSlopeCancellation = 1e-13;
+
+// Minimises slope*t + curvature*t^2/2 over [t_min, t_max] and reports whether
+// the step is an end of the interval.
+void choose_step(double t_min, double t_max, double slope, double curvature, double* step, int* at_lower_end,
+                 int* at_upper_end);
+
+enum class NewtonOutcome { kDone, kUnbounded };
+
+// One Newton stage, after update_free_factor. Moves x along the Newton
+// direction of the members (or, when a free variable was kept out of the
+// factor, along the direction its dependence on the members defines), fixes
+// the variables it puts on a bound, and sets *sweep_all. Reports kUnbounded,
+// with x untouched, when the chosen step would be an infinite end.
+NewtonOutcome newton_stage(const Problem& p, double* x, Workspace& ws, int* sweep_all);
+
+}  // namespace kelpie
+
+#endif

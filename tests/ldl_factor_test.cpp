@@ -1,0 +1,197 @@
+// The free-set factor: the rank-one modification, removal and addition, and
+// the guard that keeps dependent variables out.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "ldl_factor.h"
+#include "qp_test_util.h"
+#include "workspace.h"
+
+namespace {
+
+// A workspace over H with the given free flags; the factor starts empty.
+struct FactorFixture {
+    int n;
+    std::vector<double> H, zeros;
+    kelpie::Workspace ws;
+    kelpie::Problem p;
+
+    FactorFixture(int n_, std::vector<double> H_) : n(n_), H(std::move(H_)), zeros(n_, 0.0) {
+        EXPECT_TRUE(kelpie::allocate_workspace(n, &ws));
+        p = kelpie::Problem{n, H.data(), zeros.data(), zeros.data(), zeros.data()};
+    }
+    void set_free(const std::vector<int>& free) {
+        std::copy(free.begin(), free.end(), ws.is_free.get());
+        kelpie::update_free_factor(p, ws);
+    }
+    double L(int r, int c) const { return ws.L[r + static_cast<size_t>(c) * n]; }
+};
+
+// Largest |(L D L')(r, c) - H(r, c)| over the members, relative to max |H|.
+double factor_error(const FactorFixture& fx) {
+    std::vector<int> members;
+    for (int i = 0; i < fx.n; ++i) {
+        if (fx.ws.in_factor[i]) members.push_back(i);
+    }
+    double worst = 0, scale = 0;
+    for (double e : fx.H) scale = std::max(scale, std::fabs(e));
+    const int m = static_cast<int>(members.size());
+    for (int a = 0; a < m; ++a) {
+        for (int b = 0; b <= a; ++b) {
+            double sum = 0;
+            for (int k = 0; k <= b; ++k) {
+                const double lak = (k == a) ? 1.0 : fx.L(members[a], members[k]);
+                const double lbk = (k == b) ? 1.0 : fx.L(members[b], members[k]);
+                sum += lak * fx.ws.D[members[k]] * lbk;
+            }
+            worst = std::max(worst, std::fabs(sum - fx.H[members[a] + static_cast<size_t>(members[b]) * fx.n]));
+        }
+    }
+    return worst / scale;
+}
+
+TEST(LdlFactor, WorkedTwoByTwoExampleExactValues) {
+    FactorFixture fx(2, {4, 2, 2, 3});
+    fx.set_free({1, 1});
+    EXPECT_EQ(fx.ws.D[0], 4.0);
+    EXPECT_EQ(fx.ws.D[1], 2.0);
+    EXPECT_EQ(fx.L(1, 0), 0.5);
+    fx.set_free({0, 1});  // variable 0 leaves: D[1] becomes H(1, 1)
+    EXPECT_EQ(fx.ws.in_factor[0], 0);
+    EXPECT_EQ(fx.ws.D[1], 3.0);
+    fx.set_free({1, 1});  // variable 0 enters again in front of 1
+    EXPECT_EQ(fx.ws.D[0], 4.0);
+    EXPECT_EQ(fx.L(1, 0), 0.5);
+    EXPECT_EQ(fx.ws.D[1], 2.0);
+    const double D0 = fx.ws.D[0], L10 = fx.L(1, 0);
+    fx.set_free({1, 0});  // the last variable leaving only clears its flag
+    EXPECT_EQ(fx.ws.in_factor[1], 0);
+    EXPECT_EQ(fx.ws.D[0], D0);
+    EXPECT_EQ(fx.ws.D[1], 2.0);
+    EXPECT_EQ(fx.L(1, 0), L10);
+}
+
+TEST(LdlFactor, EnteringWithOnlyLaterMembersTakesColumnOverDiagonal) {
+    FactorFixture fx(3, {4, 2, 1, 2, 5, 3, 1, 3, 6});
+    fx.set_free({0, 1, 1});
+    fx.set_free({1, 1, 1});
+    EXPECT_EQ(fx.ws.D[0], 4.0);
+    EXPECT_EQ(fx.L(1, 0), 0.5);
+    EXPECT_EQ(fx.L(2, 0), 0.25);
+    EXPECT_LT(factor_error(fx), 1e-15);
+}
+
+// The rank-one routine's boundary cases: what changes and what must not.
+TEST(LdlRankOneUpdate, EmptyZeroWeightAndExactStop) {
+    const int n = 3;
+    // Factor of diag-free block {0, 1, 2} with L(1,0) = 0.5, L(2,0) = 0.25, L(2,1) = -1.
+    const std::vector<double> L0 = {9, 0.5, 0.25, 9, 9, -1, 9, 9, 9};
+    const std::vector<double> D0 = {2, 3, 4};
+    const std::vector<int> idx = {0, 1, 2};
+    {  // m = 0: nothing changes, y included
+        std::vector<double> L = L0, D = D0, y = {1, 2, 3};
+        kelpie::ldl_rank_one_update(0, L.data(), n, D.data(), idx.data(), y.data(), 5.0);
+        EXPECT_EQ(L, L0);
+        EXPECT_EQ(D, D0);
+        EXPECT_EQ(y, (std::vector<double>{1, 2, 3}));
+    }
+    {  // alpha = 0 on entry: the first position only; its pivot and column stay, later y reduced
+        std::vector<double> L = L0, D = D0, y = {2, 1, 1};
+        kelpie::ldl_rank_one_update(3, L.data(), n, D.data(), idx.data(), y.data(), 0.0);
+        EXPECT_EQ(L, L0);
+        EXPECT_EQ(D, D0);
+        EXPECT_EQ(y, (std::vector<double>{2, 1 - 0.5 * 2, 1 - 0.25 * 2}));
+    }
+    {  // old pivot 0 at the first position: rho = 0 makes alpha 0 and stops there
+        std::vector<double> L = L0, D = {0, 3, 4}, y = {2, 1, 1};
+        kelpie::ldl_rank_one_update(3, L.data(), n, D.data(), idx.data(), y.data(), 1.0);
+        EXPECT_EQ(D, (std::vector<double>{4, 3, 4}));
+        EXPECT_EQ(L[1], 0.5 * 0 + (1.0 * 2 / 4) * 1);
+        EXPECT_EQ(L[2], 0.25 * 0 + (1.0 * 2 / 4) * 1);
+        EXPECT_EQ(L[5], -1.0);  // the later column keeps its entry
+        EXPECT_EQ(y, (std::vector<double>{2, 0, 0.5}));
+    }
+    {  // untouched outside idx: a block of positions {0, 2}
+        std::vector<double> L = L0, D = D0, y = {1, 7, 1};
+        const std::vector<int> sub = {0, 2};
+        kelpie::ldl_rank_one_update(2, L.data(), n, D.data(), sub.data(), y.data(), 1.0);
+        EXPECT_EQ(D[1], D0[1]);
+        EXPECT_EQ(y[1], 7.0);
+        EXPECT_EQ(L[1], L0[1]);
+        EXPECT_EQ(L[5], L0[5]);
+        EXPECT_NE(L[2], L0[2]);
+    }
+}
+
+// Random free-set sequences on positive definite H: after every phase the
+// members are the free variables and L D L' is their block of H.
+TEST(LdlFactor, FactorMatchesFreeBlockAfterEveryPhase) {
+    std::mt19937_64 rng(20261208);
+    for (int n : {1, 2, 5, 17, 60, 200}) {
+        FactorFixture fx(n, kelpie_test::random_spd(n, 1e3, rng));
+        std::bernoulli_distribution coin(0.5), rare(0.1);
+        std::vector<int> free(n, 0);
+        for (int phase = 0; phase < 12; ++phase) {
+            for (int i = 0; i < n; ++i) {
+                if (phase % 3 == 2 ? rare(rng) : coin(rng)) free[i] = 1 - free[i];  // leave and re-enter
+            }
+            fx.set_free(free);
+            for (int i = 0; i < n; ++i) ASSERT_EQ(fx.ws.in_factor[i], free[i]) << "n " << n << " phase " << phase;
+            EXPECT_LT(factor_error(fx), 1e-11) << "n " << n << " phase " << phase;
+        }
+    }
+}
+
+// Semidefinite blocks: a dependent variable stays out, and what stays in is
+// factored exactly, with nothing non-finite in L or D.
+TEST(LdlFactor, DependentVariablesStayOutOfTheFactor) {
+    {  // H = [1 1; 1 1], adding both at once: the second is dependent
+        FactorFixture fx(2, {1, 1, 1, 1});
+        fx.set_free({1, 1});
+        EXPECT_EQ(fx.ws.in_factor[0], 1);
+        EXPECT_EQ(fx.ws.in_factor[1], 0);
+        EXPECT_EQ(fx.ws.D[0], 1.0);
+    }
+    {  // variable 1 a member first, 0 entering in front: the later pivot would vanish
+        FactorFixture fx(2, {1, 1, 1, 1});
+        fx.set_free({0, 1});
+        fx.set_free({1, 1});
+        EXPECT_EQ(fx.ws.in_factor[0], 0);
+        EXPECT_EQ(fx.ws.in_factor[1], 1);
+        EXPECT_EQ(fx.ws.D[1], 1.0);
+    }
+    {  // a zero column and a negative diagonal never enter
+        FactorFixture fx(3, {0, 0, 0, 0, 2, 0, 0, 0, -1});
+        fx.set_free({1, 1, 1});
+        EXPECT_EQ(fx.ws.in_factor[0], 0);
+        EXPECT_EQ(fx.ws.in_factor[1], 1);
+        EXPECT_EQ(fx.ws.in_factor[2], 0);
+    }
+    std::mt19937_64 rng(7);
+    for (int n : {6, 30, 120}) {  // H = A'A with A of n/2 rows: rank n/2
+        std::vector<double> A;
+        FactorFixture fx(n, kelpie_test::random_gram(n / 2, n, rng, &A));
+        std::bernoulli_distribution coin(0.6);
+        std::vector<int> free(n);
+        for (int phase = 0; phase < 8; ++phase) {
+            for (int i = 0; i < n; ++i) free[i] = coin(rng);
+            fx.set_free(free);
+            int members = 0;
+            for (int i = 0; i < n; ++i) {
+                EXPECT_LE(fx.ws.in_factor[i], free[i]);
+                members += fx.ws.in_factor[i];
+                if (fx.ws.in_factor[i]) {
+                    EXPECT_TRUE(std::isfinite(fx.ws.D[i]) && fx.ws.D[i] > 0);
+                }
+            }
+            EXPECT_LE(members, n / 2) << "n " << n;
+            EXPECT_LT(factor_error(fx), 1e-9) << "n " << n << " phase " << phase;
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,141 @@
+// The step rule and the Newton stage.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "box_qp.h"
+#include "ldl_factor.h"
+#include "newton_step.h"
+#include "qp_test_util.h"
+#include "workspace.h"
+
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+TEST(ChooseStep, EveryRowOfTheRule) {
+    struct Row {
+        double t_min, t_max, slope, curvature, step;
+        int at_lower_end, at_upper_end;
+        const char* name;
+    };
+    const std::vector<Row> rows = {
+        {-1, 3, -2, 2, 1, 0, 0, "interior minimiser"},
+        {-1, 0.5, -2, 2, 0.5, 0, 1, "minimiser beyond t_max"},
+        {-1, 3, 4, 2, -1, 1, 0, "minimiser below t_min"},
+        {1, 1, -2, 2, 1, 0, 1, "both tests hold: upper end wins"},
+        {-2, 3, -1, 0, 3, 0, 1, "zero curvature, negative slope"},
+        {-2, 3, 1, 0, -2, 1, 0, "zero curvature, positive slope"},
+        {-1, 1, 0, 0, 0, 0, 0, "flat model"},
+        {-1, 3, 0, -1, 3, 0, 1, "negative curvature, model lower at t_max"},
+        {-3, 1, 0, -1, -3, 1, 0, "negative curvature, model lower at t_min"},
+        {-2, 2, 0, -1, 2, 0, 1, "negative curvature, tie: upper end"},
+        {-1e300, 5, -1, -1, -1e300, 1, 0, "negative curvature takes the sentinel end"},
+        {-1e300, 1e300, -1, 0, 1e300, 0, 1, "no bound ahead, zero curvature: the sentinel is the step"},
+        {-kInf, 1, 0, -1, 0, 1, 0, "unbounded case on the lower side"},
+        {-1, kInf, -1, 0, 0, 1, 0, "unbounded case on the upper side: at_lower_end, not at_upper_end"},
+    };
+    for (const Row& r : rows) {
+        double step = 12345;
+        int lower_end = 7, upper_end = 7;
+        kelpie::choose_step(r.t_min, r.t_max, r.slope, r.curvature, &step, &lower_end, &upper_end);
+        EXPECT_EQ(step, r.step) << r.name;
+        EXPECT_EQ(lower_end, r.at_lower_end) << r.name;
+        EXPECT_EQ(upper_end, r.at_upper_end) << r.name;
+    }
+}
+
+// The stage on H = [4 2; 2 3], x = 0, g = (-8, -7), both variables free.
+struct StageCase {
+    const char* name;
+    std::vector<double> lower, upper, g;
+    std::vector<double> x_after;
+    std::vector<int> is_free_after;
+    int sweep_all;
+};
+
+TEST(NewtonStage, WorkedCases) {
+    const std::vector<StageCase> cases = {
+        {"free minimiser in one step", {-10, -10}, {10, 10}, {-8, -7}, {1.25, 1.5}, {1, 1}, 1},
+        {"upper[0] = 1 cuts the step at 0.8", {-10, -10}, {1, 10}, {-8, -7}, {1, 0.8 * 1.5}, {0, 1}, 0},
+        {"both upper ratios equal the step: both fixed", {-10, -10}, {0.625, 0.75}, {-8, -7}, {0.625, 0.75},
+         {0, 0}, 0},
+        {"no bounds: the sentinels stay", {-kInf, -kInf}, {kInf, kInf}, {-8, -7}, {1.25, 1.5}, {1, 1}, 1},
+        {"zero gradient: empty support", {-10, -10}, {10, 10}, {0, 0}, {0, 0}, {1, 1}, 1},
+    };
+    const std::vector<double> H = {4, 2, 2, 3};
+    for (const StageCase& c : cases) {
+        kelpie::Workspace ws;
+        ASSERT_TRUE(kelpie::allocate_workspace(2, &ws));
+        const std::vector<double> f = {0, 0};
+        const kelpie::Problem p{2, H.data(), f.data(), c.lower.data(), c.upper.data()};
+        ws.is_free[0] = ws.is_free[1] = 1;
+        kelpie::update_free_factor(p, ws);
+        ASSERT_EQ(ws.L[1], 0.5);
+        std::copy(c.g.begin(), c.g.end(), ws.g.get());
+        std::vector<double> x = {0, 0};
+        int sweep_all = 7;
+        EXPECT_EQ(kelpie::newton_stage(p, x.data(), ws, &sweep_all), kelpie::NewtonOutcome::kDone) << c.name;
+        EXPECT_EQ(x, c.x_after) << c.name;
+        EXPECT_EQ(std::vector<int>(ws.is_free.get(), ws.is_free.get() + 2), c.is_free_after) << c.name;
+        EXPECT_EQ(sweep_all, c.sweep_all) << c.name;
+    }
+}
+
+// A slope whose terms cancel to below 1e-13 of their magnitudes is 0: with
+// positive curvature the step is 0 and nothing moves. The factor is set by
+// hand (pivots 1 and -1) so that g . dir = -1 + (1 + 1e-15) cancels.
+TEST(NewtonStage, CancelledSlopeMovesNothing) {
+    const std::vector<double> H = {1, 0, 0, 1};
+    const std::vector<double> f = {0, 0}, lower = {-5, -5}, upper = {5, 5};
+    for (double g1 : {1 + 1e-15, 1 + 1e-12}) {
+        kelpie::Workspace ws;
+        ASSERT_TRUE(kelpie::allocate_workspace(2, &ws));
+        const kelpie::Problem p{2, H.data(), f.data(), lower.data(), upper.data()};
+        ws.is_free[0] = ws.is_free[1] = 1;
+        ws.in_factor[0] = ws.in_factor[1] = 1;
+        ws.D[0] = 1.0;
+        ws.D[1] = -1.0;
+        ws.L[1] = 0.0;
+        ws.g[0] = 1.0;
+        ws.g[1] = g1;
+        std::vector<double> x = {0.5, 0.5};
+        int sweep_all = 0;
+        kelpie::newton_stage(p, x.data(), ws, &sweep_all);
+        EXPECT_EQ(sweep_all, 1);
+        if (g1 == 1 + 1e-15) {
+            EXPECT_EQ(x, (std::vector<double>{0.5, 0.5}));
+        } else {  // a slope of 1e-12 against a sum of 2 is kept, and the model moves x
+            EXPECT_NE(x, (std::vector<double>{0.5, 0.5}));
+        }
+    }
+}
+
+// The worked stage cases through the whole solver: the problem whose free
+// minimiser is the first Newton step.
+TEST(NewtonStage, WorkedCasesThroughTheSolver) {
+    struct Case {
+        std::vector<double> lower, upper, x;
+    };
+    // g(0) = f = (-8, -7): the unconstrained minimiser is H^-1 (8, 7) = (1.25, 1.5).
+    const std::vector<Case> cases = {
+        {{-10, -10}, {10, 10}, {1.25, 1.5}},
+        {{-kInf, -kInf}, {kInf, kInf}, {1.25, 1.5}},
+        {{-10, -10}, {0.625, 0.75}, {0.625, 0.75}},
+        // upper[0] = 1: x0 = 1 and x1 minimises 3/2 x1^2 + (2 - 7) x1: x1 = 5/3.
+        {{-10, -10}, {1, 10}, {1, 5.0 / 3.0}},
+    };
+    for (const Case& c : cases) {
+        kelpie_test::Qp q{2, {4, 2, 2, 3}, {-8, -7}, c.lower, c.upper, {0, 0}};
+        const kelpie_test::Solution s = kelpie_test::solve(q);
+        EXPECT_EQ(s.result, KELPIE_CONVERGED);
+        EXPECT_NEAR(s.x[0], c.x[0], 1e-14);
+        EXPECT_NEAR(s.x[1], c.x[1], 1e-14);
+        EXPECT_LT(kelpie_test::kkt_residual(q, s.x), 1e-14);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,147 @@
+#include "qp_test_util.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "box_qp.h"
+
+extern "C" int solve_box_qp_row_order(int n, const double* H, const double* f, const double* lower,
+                                      const double* upper, double* x, double* lambda_lower, double* lambda_upper);
+
+namespace kelpie_test {
+
+namespace {
+
+Solution run(const Qp& q, int (*solver)(int, const double*, const double*, const double*, const double*, double*,
+                                         double*, double*)) {
+    Solution s;
+    s.x = q.x0;
+    s.lambda_lower.assign(q.n, 0.0);
+    s.lambda_upper.assign(q.n, 0.0);
+    s.result = solver(q.n, q.H.data(), q.f.data(), q.lower.data(), q.upper.data(), s.x.data(), s.lambda_lower.data(),
+                      s.lambda_upper.data());
+    return s;
+}
+
+// Columns of a random Gaussian matrix made orthonormal by modified Gram-Schmidt.
+std::vector<double> random_orthogonal(int n, std::mt19937_64& rng) {
+    std::normal_distribution<double> normal;
+    std::vector<double> Q(static_cast<size_t>(n) * n);
+    for (double& e : Q) e = normal(rng);
+    for (int j = 0; j < n; ++j) {
+        double* qj = &Q[static_cast<size_t>(j) * n];
+        for (int k = 0; k < j; ++k) {
+            const double* qk = &Q[static_cast<size_t>(k) * n];
+            double dot = 0;
+            for (int i = 0; i < n; ++i) dot += qk[i] * qj[i];
+            for (int i = 0; i < n; ++i) qj[i] -= dot * qk[i];
+        }
+        double norm = 0;
+        for (int i = 0; i < n; ++i) norm += qj[i] * qj[i];
+        norm = std::sqrt(norm);
+        for (int i = 0; i < n; ++i) qj[i] /= norm;
+    }
+    return Q;
+}
+
+}  // namespace
+
+Solution solve(const Qp& q) { return run(q, solve_box_qp); }
+Solution solve_row_order(const Qp& q) { return run(q, solve_box_qp_row_order); }
+
+std::vector<double> random_spd(int n, double cond, std::mt19937_64& rng) {
+    const std::vector<double> Q = random_orthogonal(n, rng);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    std::vector<double> lambda(n);
+    for (int k = 0; k < n; ++k) lambda[k] = std::pow(cond, n == 1 ? 0.0 : unit(rng));
+    if (n > 1) {
+        lambda[0] = 1.0;
+        lambda[1] = cond;
+    }
+    std::vector<double> H(static_cast<size_t>(n) * n, 0.0);
+    for (int j = 0; j < n; ++j) {
+        for (int i = j; i < n; ++i) {
+            double sum = 0;
+            for (int k = 0; k < n; ++k) sum += Q[i + static_cast<size_t>(k) * n] * lambda[k] * Q[j + static_cast<size_t>(k) * n];
+            H[i + static_cast<size_t>(j) * n] = sum;
+            H[j + static_cast<size_t>(i) * n] = sum;
+        }
+    }
+    return H;
+}
+
+std::vector<double> random_gram(int rows, int n, std::mt19937_64& rng, std::vector<double>* A) {
+    std::normal_distribution<double> normal;
+    A->assign(static_cast<size_t>(rows) * n, 0.0);
+    for (double& e : *A) e = normal(rng);
+    std::vector<double> H(static_cast<size_t>(n) * n);
+    for (int j = 0; j < n; ++j) {
+        for (int i = j; i < n; ++i) {
+            double sum = 0;
+            for (int r = 0; r < rows; ++r) sum += (*A)[r + static_cast<size_t>(i) * rows] * (*A)[r + static_cast<size_t>(j) * rows];
+            H[i + static_cast<size_t>(j) * n] = sum;
+            H[j + static_cast<size_t>(i) * n] = sum;
+        }
+    }
+    return H;
+}
+
+std::vector<double> random_symmetric(int n, std::mt19937_64& rng) {
+    std::normal_distribution<double> normal;
+    std::vector<double> H(static_cast<size_t>(n) * n);
+    for (int j = 0; j < n; ++j) {
+        for (int i = j; i < n; ++i) {
+            const double e = normal(rng);
+            H[i + static_cast<size_t>(j) * n] = e;
+            H[j + static_cast<size_t>(i) * n] = e;
+        }
+    }
+    return H;
+}
+
+std::vector<double> gradient(const Qp& q, const std::vector<double>& x) {
+    std::vector<double> g(q.f);
+    for (int j = 0; j < q.n; ++j) {
+        for (int i = 0; i < q.n; ++i) g[i] += q.H[i + static_cast<size_t>(j) * q.n] * x[j];
+    }
+    return g;
+}
+
+double objective(const Qp& q, const std::vector<double>& x) {
+    const std::vector<double> g = gradient(q, x);
+    double sum = 0;
+    for (int i = 0; i < q.n; ++i) sum += x[i] * (q.f[i] + g[i]);
+    return 0.5 * sum;
+}
+
+double kkt_residual(const Qp& q, const std::vector<double>& x) {
+    const std::vector<double> g = gradient(q, x);
+    double worst = 0, gmax = 0;
+    for (int i = 0; i < q.n; ++i) {
+        const double projected = std::min(std::max(x[i] - g[i], q.lower[i]), q.upper[i]);
+        worst = std::max(worst, std::fabs(x[i] - projected));
+        gmax = std::max(gmax, std::fabs(g[i]));
+    }
+    return worst / std::max(1.0, gmax);
+}
+
+std::vector<double> projected_gradient(const Qp& q, int max_iterations) {
+    double norm = 0;  // Frobenius norm bounds the largest eigenvalue
+    for (double e : q.H) norm += e * e;
+    const double step = 1.0 / std::sqrt(norm);
+    std::vector<double> x(q.n);
+    for (int i = 0; i < q.n; ++i) x[i] = std::min(std::max(q.x0[i], q.lower[i]), q.upper[i]);
+    for (int it = 0; it < max_iterations; ++it) {
+        const std::vector<double> g = gradient(q, x);
+        double change = 0;
+        for (int i = 0; i < q.n; ++i) {
+            const double next = std::min(std::max(x[i] - step * g[i], q.lower[i]), q.upper[i]);
+            change = std::max(change, std::fabs(next - x[i]));
+            x[i] = next;
+        }
+        if (change == 0) break;
+    }
+    return x;
+}
+
+}  // namespace kelpie_test

@@ -1,0 +1,42 @@
+// Problem generators and independent checks for the solver tests.
+#ifndef KELPIE_QP_TEST_UTIL_H
+#define KELPIE_QP_TEST_UTIL_H
+
+#include <random>
+#include <vector>
+
+namespace kelpie_test {
+
+struct Qp {
+    int n = 0;
+    std::vector<double> H, f, lower, upper, x0;
+};
+
+struct Solution {
+    int result = 0;
+    std::vector<double> x, lambda_lower, lambda_upper;
+};
+
+// Runs solve_box_qp from q.x0 with zeroed multipliers.
+Solution solve(const Qp& q);
+// The same with the row-order build of the solver.
+Solution solve_row_order(const Qp& q);
+
+// H = Q diag(lambda) Q' with eigenvalues spread log-uniformly over [1, cond].
+std::vector<double> random_spd(int n, double cond, std::mt19937_64& rng);
+// H = A'A with A of rows x n entries from N(0, 1).
+std::vector<double> random_gram(int rows, int n, std::mt19937_64& rng, std::vector<double>* A);
+// Symmetric with entries from N(0, 1): indefinite.
+std::vector<double> random_symmetric(int n, std::mt19937_64& rng);
+
+std::vector<double> gradient(const Qp& q, const std::vector<double>& x);
+double objective(const Qp& q, const std::vector<double>& x);
+// max_i |x_i - clip(x_i - g_i)| / max(1, max |g|).
+double kkt_residual(const Qp& q, const std::vector<double>& x);
+// Projected gradient with step 1/||H||, run until x stops changing: an
+// independent reference for convex problems of small n.
+std::vector<double> projected_gradient(const Qp& q, int max_iterations);
+
+}  // namespace kelpie_test
+
+#endif
