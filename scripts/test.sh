@@ -10,7 +10,7 @@ export OPENBLAS_NUM_THREADS=1
 jobs=$(nproc)
 
 echo "== Release build and tests"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DKELPIE_BUILD_MEX=ON >/dev/null
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
 

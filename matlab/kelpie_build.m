@@ -1,0 +1,33 @@
+function kelpie_build()
+%KELPIE_BUILD  Compile the kelpie MEX file in the folder of this file.
+%   KELPIE_BUILD compiles the gateway and the solver sources with MEX.
+%   In MATLAB (64-bit) it links MATLAB's own BLAS (-lmwblas), which takes
+%   64-bit integers; in GNU Octave it links Octave's BLAS with mkoctfile.
+%   Every floating-point operation is kept in source order (no contraction
+%   into fused multiply-adds) so that results are reproducible.
+%
+%   See also KELPIE.
+
+here = fileparts(mfilename('fullpath'));
+root = fileparts(here);
+solver = fullfile(root, 'solver');
+gateway = fullfile(root, 'gateway');
+sources = {fullfile(gateway, 'kelpie_mex.cpp'), fullfile(gateway, 'gateway_checks.cpp'), ...
+           fullfile(solver, 'box_qp.cpp'), fullfile(solver, 'ldl_factor.cpp'), ...
+           fullfile(solver, 'newton_step.cpp'), fullfile(solver, 'workspace.cpp')};
+includes = {['-I' solver], ['-I' gateway]};
+
+if exist('OCTAVE_VERSION', 'builtin')
+  setenv('CXXFLAGS', '-O2 -std=c++17 -ffp-contract=off');
+  blas = strsplit(strtrim(mkoctfile('-p', 'BLAS_LIBS')));
+  mkoctfile('--mex', '-o', fullfile(here, 'kelpie.mex'), includes{:}, sources{:}, blas{:});
+else
+  flags = 'CXXFLAGS=$CXXFLAGS -std=c++17 -ffp-contract=off';
+  if ispc
+    flags = 'COMPFLAGS=$COMPFLAGS /std:c++17 /fp:precise';
+  end
+  mex('-R2017b', '-DKELPIE_BLAS_INT64', flags, '-outdir', here, '-output', 'kelpie', ...
+      includes{:}, sources{:}, '-lmwblas');
+end
+fprintf('kelpie: built %s\n', here);
+end
