@@ -1,6 +1,7 @@
 // The driver of solve_box_qp and the coordinate sweep.
 #include "box_qp.h"
 
+#include <chrono>
 #include <cmath>
 #include <cstddef>
 #include <limits>
@@ -124,6 +125,12 @@ VisitOutcome visit_coordinate(const Problem& p, int j, double* x, double* g, int
     return outcome;
 }
 
+// Seconds on a monotonic clock, read only when the solve is timed.
+double clock_if(bool timed) {
+    if (!timed) return 0.0;
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
 // Multipliers from the final gradient: the side follows the sign of g_i alone.
 void compute_multipliers(int n, const int* is_free, const double* g, double* lambda_lower, double* lambda_upper) {
     for (int i = 0; i < n; ++i) {
@@ -163,7 +170,9 @@ int run_main_loop(const Problem& p, Workspace& ws, double* x, double* lambda_low
 
     for (;;) {
         ++stats->passes;
+        double started = clock_if(stats->timed);
         compute_gradient(p, x, g);
+        stats->gradient_seconds += clock_if(stats->timed) - started;
         const double pass_value = doubled_objective(n, x, p.f, g);
         if (keep_going == 0 || stall_count > kStallLimit) break;
         if (stall_count == 0) {
@@ -179,7 +188,9 @@ int run_main_loop(const Problem& p, Workspace& ws, double* x, double* lambda_low
         }
 
         ++stats->sweeps;
+        started = clock_if(stats->timed);
         const SweepOutcome sweep = coordinate_sweep(p, sweep_all, x, g, is_free);
+        stats->sweep_seconds += clock_if(stats->timed) - started;
         if (sweep == SweepOutcome::kUnbounded) return KELPIE_UNBOUNDED;
         if (sweep == SweepOutcome::kVisitLimit) {
             compute_gradient(p, x, g);
@@ -205,8 +216,16 @@ int run_main_loop(const Problem& p, Workspace& ws, double* x, double* lambda_low
         }
         ++newton_iterations;
         ++stats->newton_phases;
-        update_free_factor(p, ws);
-        if (newton_stage(p, x, ws, &sweep_all) == NewtonOutcome::kUnbounded) return KELPIE_UNBOUNDED;
+        started = clock_if(stats->timed);
+        const FactorChanges changes = update_free_factor(p, ws);
+        const double factored = clock_if(stats->timed);
+        const NewtonOutcome newton = newton_stage(p, x, ws, &sweep_all);
+        stats->factor_seconds += factored - started;
+        stats->newton_seconds += clock_if(stats->timed) - factored;
+        stats->entered += changes.entered;
+        stats->left += changes.left;
+        stats->kept_out += changes.kept_out;
+        if (newton == NewtonOutcome::kUnbounded) return KELPIE_UNBOUNDED;
     }
     compute_multipliers(n, is_free, g, lambda_lower, lambda_upper);
     return result;
@@ -252,7 +271,9 @@ int solve_box_qp_counted(int n, const double* H, const double* f, const double* 
                          double* x, double* lambda_lower, double* lambda_upper, SolveStats* stats) {
     SolveStats local;
     if (stats == nullptr) stats = &local;
+    const bool timed = stats->timed;
     *stats = SolveStats();
+    stats->timed = timed;
     if (n <= 0) return KELPIE_CONVERGED;
     if (!box_is_feasible(n, lower, upper)) return KELPIE_INFEASIBLE;
     Workspace ws;

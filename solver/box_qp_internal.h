@@ -16,11 +16,20 @@ constexpr long long kMaxSweepVisitsPerVariable = 100;
 // variables whose is_free flag is set.
 SweepOutcome coordinate_sweep(const Problem& p, int sweep_all, double* x, double* g, int* is_free);
 
-// What one solve did, for tests and benchmarks.
+// What one solve did, for tests and benchmarks. The times are measured only
+// when `timed` is set on entry.
 struct SolveStats {
+    bool timed = false;
     long long passes = 0;
     long long sweeps = 0;
     long long newton_phases = 0;
+    long long entered = 0;   // variables added to the factor
+    long long left = 0;      // variables removed from it
+    long long kept_out = 0;  // free variables the pivot guard kept out, summed over Newton phases
+    double gradient_seconds = 0;
+    double sweep_seconds = 0;
+    double factor_seconds = 0;
+    double newton_seconds = 0;
 };
 
 // solve_box_qp with its counts reported in *stats (which may be null).

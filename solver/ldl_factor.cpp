@@ -56,7 +56,9 @@ void split_members(int n, int i, const int* in_factor, int* list_b, int* count_b
 
 // Removes every member that is no longer free, in ascending order: the block
 // of the later members absorbs D[i] * l * l', with l the column of i.
-void remove_leaving_variables(const Problem& p, Workspace& ws) {
+// Returns how many left.
+int remove_leaving_variables(const Problem& p, Workspace& ws) {
+    int left = 0;
     const int n = p.n;
     int* in_factor = ws.in_factor.get();
     const int* is_free = ws.is_free.get();
@@ -72,7 +74,9 @@ void remove_leaving_variables(const Problem& p, Workspace& ws) {
                                 ws.D[i]);
         }
         in_factor[i] = 0;
+        ++left;
     }
+    return left;
 }
 
 // Solves L_BB w = H(B, i) and forms z(A) = H(A, i) - L_AB w, walking each
@@ -163,13 +167,20 @@ void ldl_rank_one_update(int m, double* L, int n, double* D, const int* idx, dou
     }
 }
 
-void update_free_factor(const Problem& p, Workspace& ws) {
-    remove_leaving_variables(p, ws);
+FactorChanges update_free_factor(const Problem& p, Workspace& ws) {
+    FactorChanges changes{remove_leaving_variables(p, ws), 0, 0};
     int* in_factor = ws.in_factor.get();
     const int* is_free = ws.is_free.get();
     for (int i = 0; i < p.n; ++i) {
-        if (in_factor[i] < is_free[i] && add_variable(p, ws, i)) in_factor[i] = 1;
+        if (!(in_factor[i] < is_free[i])) continue;
+        if (add_variable(p, ws, i)) {
+            in_factor[i] = 1;
+            ++changes.entered;
+        } else {
+            ++changes.kept_out;
+        }
     }
+    return changes;
 }
 
 }  // namespace kelpie

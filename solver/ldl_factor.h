@@ -19,10 +19,16 @@ constexpr double kPivotTolerance = 1e-10;
 // for k' > k, D[idx[k]] and y[idx[k]]. Stops as soon as alpha becomes exactly 0.
 void ldl_rank_one_update(int m, double* L, int n, double* D, const int* idx, double* y, double alpha);
 
+struct FactorChanges {
+    int left;      // members removed
+    int entered;   // free variables added
+    int kept_out;  // free variables whose pivot failed the guard
+};
+
 // Removal phase, then addition phase. On return in_factor[i] equals is_free[i]
 // for every variable except free ones whose pivot failed the tolerance above;
 // those stay out (in_factor 0) and L, D factor the block of the members.
-void update_free_factor(const Problem& p, Workspace& ws);
+FactorChanges update_free_factor(const Problem& p, Workspace& ws);
 
 }  // namespace kelpie
 

@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Builds and runs the C++ benchmark; arguments go to Google Benchmark.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+dpkg-query -W -f='${Status}' libbenchmark-dev 2>/dev/null | grep -q "install ok installed" || \
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq libbenchmark-dev liblapack-dev >/dev/null
+cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DKELPIE_BUILD_BENCH=ON -DKELPIE_BUILD_TESTS=OFF \
+  -DKELPIE_BUILD_MEX=OFF >/dev/null
+cmake --build build-bench -j"$(nproc)" --target solver_bench
+OPENBLAS_NUM_THREADS=1 ./build-bench/bench/solver_bench --benchmark_counters_tabular=true "$@"
