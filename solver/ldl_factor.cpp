@@ -5,6 +5,7 @@
 // are the elimination order; there is no pivoting. D[c] is the pivot of c.
 #include "ldl_factor.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 
@@ -98,7 +99,34 @@ void substitute_entering_column(const Problem& p, const double* L, int i, const 
         for (int s = 0; s < count_b; ++s) z[a] = z[a] - L[a + static_cast<std::size_t>(list_b[s]) * n] * w[s];
     }
 #else
-    for (int s = 0; s < count_b; ++s) {
+    // Four columns at a time: the small triangle among their own rows first,
+    // then every later row takes the four subtractions in column order.
+    int s = 0;
+    for (; s + 4 <= count_b; s += 4) {
+        const double* c0 = L + static_cast<std::size_t>(list_b[s]) * n;
+        const double* c1 = L + static_cast<std::size_t>(list_b[s + 1]) * n;
+        const double* c2 = L + static_cast<std::size_t>(list_b[s + 2]) * n;
+        const double* c3 = L + static_cast<std::size_t>(list_b[s + 3]) * n;
+        const double w0 = w[s];
+        w[s + 1] = w[s + 1] - c0[list_b[s + 1]] * w0;
+        const double w1 = w[s + 1];
+        w[s + 2] = w[s + 2] - c0[list_b[s + 2]] * w0;
+        w[s + 2] = w[s + 2] - c1[list_b[s + 2]] * w1;
+        const double w2 = w[s + 2];
+        w[s + 3] = w[s + 3] - c0[list_b[s + 3]] * w0;
+        w[s + 3] = w[s + 3] - c1[list_b[s + 3]] * w1;
+        w[s + 3] = w[s + 3] - c2[list_b[s + 3]] * w2;
+        const double w3 = w[s + 3];
+        for (int r = s + 4; r < count_b; ++r) {
+            const int b = list_b[r];
+            w[r] = (((w[r] - c0[b] * w0) - c1[b] * w1) - c2[b] * w2) - c3[b] * w3;
+        }
+        for (int r = 0; r < count_a; ++r) {
+            const int a = list_a[r];
+            z[a] = (((z[a] - c0[a] * w0) - c1[a] * w1) - c2[a] * w2) - c3[a] * w3;
+        }
+    }
+    for (; s < count_b; ++s) {
         const double* col = L + static_cast<std::size_t>(list_b[s]) * n;
         const double w_s = w[s];
         for (int r = s + 1; r < count_b; ++r) w[r] = w[r] - col[list_b[r]] * w_s;
@@ -148,7 +176,54 @@ bool add_variable(const Problem& p, Workspace& ws, int i) {
 }  // namespace
 
 void ldl_rank_one_update(int m, double* L, int n, double* D, const int* idx, double* y, double alpha) {
-    for (int k = 0; k < m; ++k) {
+    int k = 0;
+#ifndef KELPIE_ROW_ORDER
+    // Two positions per pass over the later rows: position k+1 first takes
+    // step k's change to its own row, then every later row takes step k's
+    // change and step k+1's, in that order, as in one position at a time.
+    for (; k + 1 < m; k += 2) {
+        const int p0 = idx[k];
+        const int p1 = idx[k + 1];
+        const double y0 = y[p0];
+        const double d0 = D[p0] + (alpha * y0) * y0;
+        const double rho0 = D[p0] / d0;
+        D[p0] = d0;
+        const double gain0 = (alpha * y0) / d0;
+        double* col0 = column_of(L, n, p0);
+        const double alpha1 = alpha * rho0;
+        if (alpha1 == 0) {  // step k is the last one
+            for (int k2 = k + 1; k2 < m; ++k2) {
+                const int q = idx[k2];
+                const double ell = col0[q];
+                col0[q] = ell * rho0 + gain0 * y[q];
+                y[q] = y[q] - ell * y0;
+            }
+            return;
+        }
+        const double ell = col0[p1];
+        col0[p1] = ell * rho0 + gain0 * y[p1];
+        y[p1] = y[p1] - ell * y0;
+
+        const double y1 = y[p1];
+        const double d1 = D[p1] + (alpha1 * y1) * y1;
+        const double rho1 = D[p1] / d1;
+        D[p1] = d1;
+        const double gain1 = (alpha1 * y1) / d1;
+        double* col1 = column_of(L, n, p1);
+        for (int k2 = k + 2; k2 < m; ++k2) {
+            const int q = idx[k2];
+            const double ell0 = col0[q];
+            col0[q] = ell0 * rho0 + gain0 * y[q];
+            const double y_q = y[q] - ell0 * y0;
+            const double ell1 = col1[q];
+            col1[q] = ell1 * rho1 + gain1 * y_q;
+            y[q] = y_q - ell1 * y1;
+        }
+        alpha = alpha1 * rho1;
+        if (alpha == 0) return;
+    }
+#endif
+    for (; k < m; ++k) {
         const int p = idx[k];
         const double y_p = y[p];
         const double d_new = D[p] + (alpha * y_p) * y_p;
@@ -170,13 +245,25 @@ void ldl_rank_one_update(int m, double* L, int n, double* D, const int* idx, dou
 FactorChanges update_free_factor(const Problem& p, Workspace& ws) {
     FactorChanges changes{remove_leaving_variables(p, ws), 0, 0};
     int* in_factor = ws.in_factor.get();
+    int* kept_out = ws.kept_out.get();
     const int* is_free = ws.is_free.get();
+    // A variable kept out lies, to working accuracy, in the span of the
+    // members; joining members cannot change that, and each member that
+    // leaves can make room for at most one of them (the span loses one
+    // dimension). So variables kept out before are tried again only until as
+    // many have entered as members left; the rest stay out untried.
+    int retries_left = changes.left;
     for (int i = 0; i < p.n; ++i) {
+        if (is_free[i] == 0) kept_out[i] = 0;
         if (!(in_factor[i] < is_free[i])) continue;
-        if (add_variable(p, ws, i)) {
+        const bool try_it = kept_out[i] == 0 || retries_left > 0;
+        if (try_it && add_variable(p, ws, i)) {
+            if (kept_out[i] != 0) --retries_left;
+            kept_out[i] = 0;
             in_factor[i] = 1;
             ++changes.entered;
         } else {
+            kept_out[i] = 1;
             ++changes.kept_out;
         }
     }

@@ -12,6 +12,14 @@ namespace {
 
 enum class MoveOutcome { kMoved, kNoMove, kUnbounded };
 
+struct Move {
+    MoveOutcome outcome;
+    // The move was along a flat direction and fixed no member of the factor:
+    // the factor and, on the free variables, the gradient still hold, so
+    // the stage may go on with the next dependent variable.
+    bool factor_still_holds;
+};
+
 // Along the direction d of a dependent variable, d'Hd is zero only to within
 // the pivot tolerance eps, so a problem that is bounded along d (f in the
 // range of H) still shows a slope of up to about sqrt(eps) times the size of
@@ -39,7 +47,30 @@ void solve_with_factor(int n, const double* L, const double* D, const int* list,
         for (int l = 0; l < j; ++l) dir[k] = dir[k] - L[k + static_cast<std::size_t>(list[l]) * n] * dir[list[l]];
     }
 #else
-    for (int l = 0; l < count; ++l) {
+    // Four columns at a time, as in the factor's forward substitution.
+    int l = 0;
+    for (; l + 4 <= count; l += 4) {
+        const double* c0 = L + static_cast<std::size_t>(list[l]) * n;
+        const double* c1 = L + static_cast<std::size_t>(list[l + 1]) * n;
+        const double* c2 = L + static_cast<std::size_t>(list[l + 2]) * n;
+        const double* c3 = L + static_cast<std::size_t>(list[l + 3]) * n;
+        const int k1 = list[l + 1], k2 = list[l + 2], k3 = list[l + 3];
+        const double d0 = dir[list[l]];
+        dir[k1] = dir[k1] - c0[k1] * d0;
+        const double d1 = dir[k1];
+        dir[k2] = dir[k2] - c0[k2] * d0;
+        dir[k2] = dir[k2] - c1[k2] * d1;
+        const double d2 = dir[k2];
+        dir[k3] = dir[k3] - c0[k3] * d0;
+        dir[k3] = dir[k3] - c1[k3] * d1;
+        dir[k3] = dir[k3] - c2[k3] * d2;
+        const double d3 = dir[k3];
+        for (int j = l + 4; j < count; ++j) {
+            const int k = list[j];
+            dir[k] = (((dir[k] - c0[k] * d0) - c1[k] * d1) - c2[k] * d2) - c3[k] * d3;
+        }
+    }
+    for (; l < count; ++l) {
         const double* col = L + static_cast<std::size_t>(list[l]) * n;
         const double d_l = dir[list[l]];
         for (int j = l + 1; j < count; ++j) dir[list[j]] = dir[list[j]] - col[list[j]] * d_l;
@@ -63,7 +94,20 @@ void multiply_on_support(const Problem& p, const int* support, int count, const 
         for (int r = 0; r < count; ++r) w[k] = w[k] + p.H[k + static_cast<std::size_t>(support[r]) * p.n] * dir[support[r]];
     }
 #else
-    for (int r = 0; r < count; ++r) {
+    int r = 0;
+    for (; r + 4 <= count; r += 4) {  // four columns of H per pass over w
+        const double* h0 = column(p, support[r]);
+        const double* h1 = column(p, support[r + 1]);
+        const double* h2 = column(p, support[r + 2]);
+        const double* h3 = column(p, support[r + 3]);
+        const double d0 = dir[support[r]], d1 = dir[support[r + 1]];
+        const double d2 = dir[support[r + 2]], d3 = dir[support[r + 3]];
+        for (int q = 0; q < count; ++q) {
+            const int k = support[q];
+            w[k] = (((w[k] + h0[k] * d0) + h1[k] * d1) + h2[k] * d2) + h3[k] * d3;
+        }
+    }
+    for (; r < count; ++r) {
         const double* col = column(p, support[r]);
         const double d_r = dir[support[r]];
         for (int q = 0; q < count; ++q) w[support[q]] = w[support[q]] + col[support[q]] * d_r;
@@ -105,16 +149,17 @@ double directional_slope(const double* g, const double* dir, const int* support,
     return slope;
 }
 
-// sum over the support of |dir_k| (|f_k| + sum_j |H(k, j) x_j|): the size of
-// the terms that g . dir is made of, however much they cancel.
+// An upper estimate of the size of the terms g . dir is made of, however
+// much they cancel: sum over the support of |dir_k| (|f_k| + |(Hx)_k|), with
+// |H(k, j)| <= sqrt(|H(k, k)| |H(j, j)|) (exact for a semidefinite H) so that
+// it costs O(n) rather than a pass over H.
 double slope_magnitude(const Problem& p, const double* x, const double* dir, const int* support, int count) {
+    double weighted_x = 0.0;
+    for (int j = 0; j < p.n; ++j) weighted_x = weighted_x + std::sqrt(std::fabs(column(p, j)[j])) * std::fabs(x[j]);
     double magnitude = 0.0;
     for (int q = 0; q < count; ++q) {
         const int k = support[q];
-        const double* h = column(p, k);  // row k, H being symmetric
-        double row = std::fabs(p.f[k]);
-        for (int j = 0; j < p.n; ++j) row = row + std::fabs(h[j] * x[j]);
-        magnitude = magnitude + std::fabs(dir[k]) * row;
+        magnitude = magnitude + std::fabs(dir[k]) * (std::fabs(p.f[k]) + std::sqrt(std::fabs(column(p, k)[k])) * weighted_x);
     }
     return magnitude;
 }
@@ -132,11 +177,33 @@ double settle_dependent_curvature(const Problem& p, const double* dir, const int
     return std::fabs(curvature) <= kPivotTolerance * scale ? 0.0 : curvature;
 }
 
+// On a flat model any feasible step costs nothing; taking one to an end
+// fixes a variable and shrinks the free set. The end where the dependent
+// variable itself reaches its bound is preferred (the factor then still
+// holds), else the nearer end. Returns false when both ends are infinite.
+bool choose_flat_end(double t_min, double t_max, double own_lower_ratio, double own_upper_ratio, double* step,
+                     int* at_lower_end, int* at_upper_end) {
+    const bool own_at_min = own_lower_ratio == t_min && t_min != -kSentinel;
+    const bool own_at_max = own_upper_ratio == t_max && t_max != kSentinel;
+    bool take_min;
+    if (own_at_min != own_at_max) {
+        take_min = own_at_min;
+    } else {
+        if (t_min == -kSentinel && t_max == kSentinel) return false;
+        take_min = -t_min <= t_max;
+    }
+    *step = take_min ? t_min : t_max;
+    *at_lower_end = take_min ? 1 : 0;
+    *at_upper_end = take_min ? 0 : 1;
+    return true;
+}
+
 // Moves x along dir, restricted to the variables in candidates[0..count).
-// For a dependent direction on a flat model the step goes to the nearer
-// bound, which fixes a variable at no cost and shrinks the free set.
-MoveOutcome move_along_direction(const Problem& p, double* x, Workspace& ws, const int* candidates, int count,
-                                 bool dependent, int* sweep_all) {
+// `dependent` is the variable whose null direction dir is, or -1 for the
+// Newton direction of the members.
+Move move_along_direction(const Problem& p, double* x, Workspace& ws, const int* candidates, int count,
+                          int dependent_variable, int* sweep_all) {
+    const bool dependent = dependent_variable >= 0;
     const double* dir = ws.dir.get();
     int* support = ws.list_b.get();
     double* v = ws.v.get();
@@ -149,16 +216,13 @@ MoveOutcome move_along_direction(const Problem& p, double* x, Workspace& ws, con
     }
     if (count_b == 0) {
         *sweep_all = 1;
-        return MoveOutcome::kNoMove;
+        return {MoveOutcome::kNoMove, false};
     }
 
     double t_min = 0.0;
     double t_max = 0.0;
     feasible_interval(p, x, dir, support, count_b, v, z, &t_min, &t_max);
     double slope = directional_slope(ws.g.get(), dir, support, count_b);
-    if (dependent && std::fabs(slope) <= kDependentSlopeCancellation * slope_magnitude(p, x, dir, support, count_b)) {
-        slope = 0.0;
-    }
     multiply_on_support(p, support, count_b, dir, w);
     double curvature = 0.0;
     for (int q = 0; q < count_b; ++q) curvature = curvature + dir[support[q]] * w[support[q]];
@@ -167,43 +231,49 @@ MoveOutcome move_along_direction(const Problem& p, double* x, Workspace& ws, con
     int at_lower_end = 0;
     int at_upper_end = 0;
     if (dependent) curvature = settle_dependent_curvature(p, dir, support, count_b, curvature);
+    if (dependent && curvature == 0 && slope != 0 &&
+        std::fabs(slope) <= kDependentSlopeCancellation * slope_magnitude(p, x, dir, support, count_b)) {
+        slope = 0.0;
+    }
     if (dependent && curvature == 0 && slope == 0) {
-        if (t_min == -kSentinel && t_max == kSentinel) return MoveOutcome::kNoMove;
-        if (-t_min <= t_max) {
-            step = t_min;
-            at_lower_end = 1;
-        } else {
-            step = t_max;
-            at_upper_end = 1;
+        int own = 0;
+        while (support[own] != dependent_variable) ++own;
+        // dir is +1 at the dependent variable: its lower ratio bounds t_min, its upper t_max.
+        if (!choose_flat_end(t_min, t_max, z[own], v[own], &step, &at_lower_end, &at_upper_end)) {
+            return {MoveOutcome::kNoMove, false};
         }
     } else {
         choose_step(t_min, t_max, slope, curvature, &step, &at_lower_end, &at_upper_end);
     }
     // An infinite end chosen: no bound stops the descent.
     if ((at_lower_end == 1 && step == -kSentinel) || (at_upper_end == 1 && step == kSentinel)) {
-        return MoveOutcome::kUnbounded;
+        return {MoveOutcome::kUnbounded, false};
     }
 
     *sweep_all = (at_lower_end == 0 && at_upper_end == 0) ? 1 : 0;
     int* is_free = ws.is_free.get();
+    const int* in_factor = ws.in_factor.get();
+    bool member_fixed = false;
     for (int q = 0; q < count_b; ++q) {
         const int k = support[q];
         if (z[q] == step) {
             x[k] = p.lower[k];
             is_free[k] = 0;
+            member_fixed = member_fixed || in_factor[k] != 0;
         } else if (v[q] == step) {
             x[k] = p.upper[k];
             is_free[k] = 0;
+            member_fixed = member_fixed || in_factor[k] != 0;
         } else {
             x[k] = x[k] + step * dir[k];
         }
     }
-    return MoveOutcome::kMoved;
+    return {MoveOutcome::kMoved, dependent && curvature == 0 && !member_fixed};
 }
 
-// The first free variable that the factor kept out, or -1.
-int first_dependent_variable(int n, const int* is_free, const int* in_factor) {
-    for (int i = 0; i < n; ++i) {
+// The first free variable from `start` on that the factor kept out, or -1.
+int next_dependent_variable(int n, int start, const int* is_free, const int* in_factor) {
+    for (int i = start; i < n; ++i) {
         if (is_free[i] != 0 && in_factor[i] == 0) return i;
     }
     return -1;
@@ -211,7 +281,7 @@ int first_dependent_variable(int n, const int* is_free, const int* in_factor) {
 
 // Direction that moves dependent variable i by 1 and the members so that the
 // free rows of H d stay zero: d_F = -(H_FF)^-1 H(F, i), d_i = 1.
-MoveOutcome move_dependent_variable(const Problem& p, double* x, Workspace& ws, int i, int* sweep_all) {
+Move move_dependent_variable(const Problem& p, double* x, Workspace& ws, int i, int* sweep_all) {
     int* list = ws.list_a.get();
     double* dir = ws.dir.get();
     const double* h = column(p, i);
@@ -220,7 +290,7 @@ MoveOutcome move_dependent_variable(const Problem& p, double* x, Workspace& ws, 
     solve_with_factor(p.n, ws.L.get(), ws.D.get(), list, members, dir);
     dir[i] = 1.0;
     const int count = list_members(p.n, ws.in_factor.get(), i, list);
-    return move_along_direction(p, x, ws, list, count, true, sweep_all);
+    return move_along_direction(p, x, ws, list, count, i, sweep_all);
 }
 
 }  // namespace
@@ -261,11 +331,13 @@ void choose_step(double t_min, double t_max, double slope, double curvature, dou
 }
 
 NewtonOutcome newton_stage(const Problem& p, double* x, Workspace& ws, int* sweep_all) {
-    const int dependent = first_dependent_variable(p.n, ws.is_free.get(), ws.in_factor.get());
-    if (dependent >= 0) {
-        const MoveOutcome outcome = move_dependent_variable(p, x, ws, dependent, sweep_all);
-        if (outcome == MoveOutcome::kUnbounded) return NewtonOutcome::kUnbounded;
-        if (outcome == MoveOutcome::kMoved) return NewtonOutcome::kDone;
+    // Dependent variables first, each along its own direction, for as long as
+    // the factor still holds; then the Newton step of the members.
+    for (int i = next_dependent_variable(p.n, 0, ws.is_free.get(), ws.in_factor.get()); i >= 0;
+         i = next_dependent_variable(p.n, i + 1, ws.is_free.get(), ws.in_factor.get())) {
+        const Move move = move_dependent_variable(p, x, ws, i, sweep_all);
+        if (move.outcome == MoveOutcome::kUnbounded) return NewtonOutcome::kUnbounded;
+        if (move.outcome == MoveOutcome::kMoved && !move.factor_still_holds) return NewtonOutcome::kDone;
     }
     int* list = ws.list_a.get();
     double* dir = ws.dir.get();
@@ -273,8 +345,8 @@ NewtonOutcome newton_stage(const Problem& p, double* x, Workspace& ws, int* swee
     const int members = list_members(p.n, ws.in_factor.get(), -1, list);
     for (int j = 0; j < members; ++j) dir[list[j]] = -g[list[j]];
     solve_with_factor(p.n, ws.L.get(), ws.D.get(), list, members, dir);
-    const MoveOutcome outcome = move_along_direction(p, x, ws, list, members, false, sweep_all);
-    return outcome == MoveOutcome::kUnbounded ? NewtonOutcome::kUnbounded : NewtonOutcome::kDone;
+    const Move move = move_along_direction(p, x, ws, list, members, -1, sweep_all);
+    return move.outcome == MoveOutcome::kUnbounded ? NewtonOutcome::kUnbounded : NewtonOutcome::kDone;
 }
 
 }  // namespace kelpie

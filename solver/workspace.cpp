@@ -22,7 +22,7 @@ bool allocate_workspace(int n, Workspace* ws) {
                     allocate(count * count, &ws->L) && allocate(count, &ws->D) && allocate(count, &ws->g) &&
                     allocate(count, &ws->dir) && allocate(count, &ws->list_a) && allocate(count, &ws->list_b) &&
                     allocate(count, &ws->w) && allocate(count, &ws->v) && allocate(count, &ws->z) &&
-                    allocate(count, &ws->trial);
+                    allocate(count, &ws->trial) && allocate(count, &ws->kept_out);
     if (!ok) {
         *ws = Workspace();
         return false;
@@ -30,6 +30,7 @@ bool allocate_workspace(int n, Workspace* ws) {
     for (std::size_t i = 0; i < count; ++i) {
         ws->in_factor[i] = 0;
         ws->is_free[i] = 0;
+        ws->kept_out[i] = 0;
     }
     return true;
 }

@@ -39,6 +39,7 @@ struct Workspace {
     HeapArray<double> v;
     HeapArray<double> z;
     HeapArray<double> trial;   // copy of the downdate vector for the pivot check of an addition
+    HeapArray<int> kept_out;   // 1: failed the pivot guard, and no member has left since
 };
 
 // Allocates every array for n variables and zeroes the flags. Returns false,
