@@ -22,6 +22,9 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 constexpr double kInitialBestValue = 1e300;
 // Four full sweeps in a row with an unchanged free count end the solve.
 constexpr int kStallLimit = 3;
+// A decrease above this fraction of the size of the objective's terms is
+// real progress, not rounding.
+constexpr double kSignificantDecrease = 1e-12;
 
 // g := g + scale * H(:, j), skipped for a zero scale.
 void add_column(const Problem& p, int j, double scale, double* g) {
@@ -100,7 +103,9 @@ VisitOutcome visit_coordinate(const Problem& p, int j, double* x, double* g, int
     const double dist_lower = p.lower[j] - x[j];
     const double dist_upper = p.upper[j] - x[j];
     const CoordinateStep s = coordinate_step(column(p, j)[j], g[j], dist_lower, dist_upper);
-    if (s.unbounded) return VisitOutcome::kUnbounded;
+    // A move past the range of doubles cannot be followed: the objective falls
+    // beyond anything the arithmetic can represent.
+    if (s.unbounded || !std::isfinite(x[j] + s.step)) return VisitOutcome::kUnbounded;
 
     x[j] = x[j] + s.step;
     VisitOutcome outcome = VisitOutcome::kInside;
@@ -145,6 +150,20 @@ void compute_multipliers(int n, const int* is_free, const double* g, double* lam
     }
 }
 
+bool all_finite(int n, const double* v) {
+    for (int i = 0; i < n; ++i) {
+        if (!std::isfinite(v[i])) return false;
+    }
+    return true;
+}
+
+// Whether `decrease` of the doubled objective at x is more than rounding.
+bool decrease_is_significant(int n, const double* x, const double* f, const double* g, double decrease) {
+    double terms = 0.0;
+    for (int i = 0; i < n; ++i) terms = terms + std::fabs(x[i] * (f[i] + g[i]));
+    return decrease > kSignificantDecrease * terms;
+}
+
 int count_free(int n, const int* is_free) {
     int count = 0;
     for (int i = 0; i < n; ++i) count += is_free[i];
@@ -166,6 +185,7 @@ int run_main_loop(const Problem& p, Workspace& ws, double* x, double* lambda_low
     long long newton_iterations = 0;
     const long long newton_limit = 2LL * n;
     double best_value = kInitialBestValue;
+    bool still_falling = false;  // the sweep that ended a stall run still lowered the objective
     int result = KELPIE_CONVERGED;
 
     for (;;) {
@@ -173,8 +193,18 @@ int run_main_loop(const Problem& p, Workspace& ws, double* x, double* lambda_low
         double started = clock_if(stats->timed);
         compute_gradient(p, x, g);
         stats->gradient_seconds += clock_if(stats->timed) - started;
+        // With finite data a gradient entry overflows only when x has gone
+        // where the objective leaves the range of doubles; NaN or Inf in H or
+        // f end here too. Either way no further step can be trusted.
+        if (!all_finite(n, g)) return KELPIE_UNBOUNDED;
         const double pass_value = doubled_objective(n, x, p.f, g);
-        if (keep_going == 0 || stall_count > kStallLimit) break;
+        if (keep_going == 0) break;
+        if (stall_count > kStallLimit) {
+            // The stall rule stops the solve; it is convergence only if the
+            // last sweep no longer made real progress.
+            if (still_falling) result = KELPIE_ITERATION_LIMIT;
+            break;
+        }
         if (stall_count == 0) {
             if (pass_value < best_value) best_value = pass_value;
         } else {
@@ -194,20 +224,27 @@ int run_main_loop(const Problem& p, Workspace& ws, double* x, double* lambda_low
         if (sweep == SweepOutcome::kUnbounded) return KELPIE_UNBOUNDED;
         if (sweep == SweepOutcome::kVisitLimit) {
             compute_gradient(p, x, g);
+            if (!all_finite(n, g)) return KELPIE_UNBOUNDED;
             result = KELPIE_ITERATION_LIMIT;
             break;
         }
 
         const int free_count = count_free(n, is_free);
-        const double decrease = best_value - doubled_objective(n, x, p.f, g);
+        const double value_after = doubled_objective(n, x, p.f, g);
+        const double decrease = best_value - value_after;
         if (sweep_all != 0 && free_count == previous_free_count) {
-            compute_gradient(p, x, g);
             ++stall_count;
+            if (stall_count > kStallLimit) still_falling = decrease_is_significant(n, x, p.f, g, decrease);
+            compute_gradient(p, x, g);
         } else {
             stall_count = 0;
         }
         previous_free_count = free_count;
-        keep_going = (decrease > 0 || sweep_all == 0) ? 1 : 0;
+        // An objective of 1e300 or more in size (or NaN) cannot measure a
+        // decrease: from a start far out, stopping there would report
+        // convergence where the sweep has barely begun.
+        const bool measurable = std::fabs(value_after) < kInitialBestValue;
+        keep_going = (decrease > 0 || sweep_all == 0 || !measurable) ? 1 : 0;
 
         if (keep_going == 0 || stall_count > kStallLimit) continue;
         if (free_count == 0) {

@@ -20,15 +20,19 @@
  *
  * Result codes:
  *    0  converged: a full sweep no longer lowered the objective, or the number
- *       of free variables stalled for four full sweeps.
- *   99  iteration limit: 2n Newton steps were taken, or one sweep ran past its
- *       visit limit (which only a non-symmetric H can reach); x is the last
- *       iterate and the multipliers are computed from it.
+ *       of free variables stalled for four full sweeps with no real decrease.
+ *   99  iteration limit: 2n Newton steps were taken, four full sweeps in a
+ *       row left the free set's size unchanged while the objective was still
+ *       falling, or one sweep ran past its visit limit (which only a
+ *       non-symmetric H can reach); x is the last iterate and the
+ *       multipliers are computed from it.
  *   -1  the workspace could not be allocated; nothing was written.
  *   -2  the box holds no point (lower > upper, a NaN bound, lower = +Inf or
  *       upper = -Inf); nothing was written.
- *   -3  the objective is unbounded below on the box; x holds the last finite
- *       iterate (inside the box) and the multipliers are not written.
+ *   -3  the objective is unbounded below on the box, or cannot be followed
+ *       within the range of doubles (the gradient overflows, or H or f hold
+ *       NaN or Inf); x holds the last finite iterate (inside the box) and the
+ *       multipliers are not written.
  *
  * The function keeps no state between calls and may be called from several
  * threads at once on separate arrays.

@@ -250,6 +250,11 @@ Move move_along_direction(const Problem& p, double* x, Workspace& ws, const int*
         return {MoveOutcome::kUnbounded, false};
     }
 
+    for (int q = 0; q < count_b; ++q) {  // a step past the range of doubles cannot be taken
+        const int k = support[q];
+        if (z[q] != step && v[q] != step && !std::isfinite(x[k] + step * dir[k])) return {MoveOutcome::kUnbounded, false};
+    }
+
     *sweep_all = (at_lower_end == 0 && at_upper_end == 0) ? 1 : 0;
     int* is_free = ws.is_free.get();
     const int* in_factor = ws.in_factor.get();
