@@ -3,8 +3,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-dpkg-query -W -f='${Status}' libbenchmark-dev 2>/dev/null | grep -q "install ok installed" || \
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq libbenchmark-dev liblapack-dev >/dev/null
+for p in libbenchmark-dev liblapack-dev; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$p" >/dev/null
+  fi
+done
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DKELPIE_BUILD_BENCH=ON -DKELPIE_BUILD_TESTS=OFF \
   -DKELPIE_BUILD_MEX=OFF >/dev/null
 cmake --build build-bench -j"$(nproc)" --target solver_bench

@@ -1,3 +1,4 @@
+function varargout = kelpie(varargin)
 %KELPIE  Solve a dense quadratic programme with simple bounds.
 %   X = KELPIE(H, F, L, U) minimises 1/2*X'*H*X + F'*X subject to L <= X <= U.
 %   H is a dense symmetric n-by-n matrix (positive definite, semidefinite or
@@ -55,5 +56,7 @@
 %
 %   See also KELPIE_BUILD, KELPIE_DEMO, QP, QUADPROG.
 
-% This file holds the help text only; the solver is the MEX file kelpie.mex*.
+% This file holds the help text; the solver is the MEX file kelpie.mex*
+% beside it, which takes precedence once it is built.
 error('kelpie:notBuilt', 'kelpie: the MEX file is not built; run kelpie_build first.');
+end

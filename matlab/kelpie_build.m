@@ -8,6 +8,7 @@ function kelpie_build()
 %
 %   See also KELPIE.
 
+clear kelpie  % unload an earlier build so that its file can be replaced
 here = fileparts(mfilename('fullpath'));
 root = fileparts(here);
 solver = fullfile(root, 'solver');
@@ -29,5 +30,6 @@ else
   mex('-R2017b', '-DKELPIE_BLAS_INT64', flags, '-outdir', here, '-output', 'kelpie', ...
       includes{:}, sources{:}, '-lmwblas');
 end
-fprintf('kelpie: built %s\n', here);
+rehash();  % find the new MEX file ahead of kelpie.m
+fprintf('kelpie: built in %s\n', here);
 end

@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
-# Runs every test: the C++ unit and property tests (plain and under
-# AddressSanitizer + UndefinedBehaviorSanitizer) and the Octave tests of the
-# MEX module. Installs what it needs first.
+# Runs every test, installing what it needs first:
+#  1. the C++ unit and property tests and the Octave tests of the MEX file
+#     (end to end, 100,000 randomised calls, out of memory);
+#  2. the C++ tests again under AddressSanitizer + UndefinedBehaviorSanitizer;
+#  3. the libFuzzer target for 60 s after replaying its stored inputs;
+#  4. valgrind memcheck over the C++ tests and over an Octave session that
+#     runs the end-to-end tests with kelpie.mex loaded.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 KELPIE_WITH_TEST_TOOLS=1 bash scripts/install-deps.sh
@@ -9,12 +13,23 @@ KELPIE_WITH_TEST_TOOLS=1 bash scripts/install-deps.sh
 export OPENBLAS_NUM_THREADS=1
 jobs=$(nproc)
 
-echo "== Release build and tests"
+echo "== Release build: C++ and Octave tests"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DKELPIE_BUILD_MEX=ON >/dev/null
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
 
-echo "== AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer: C++ tests"
 cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DKELPIE_SANITIZE=ON -DKELPIE_BUILD_MEX=OFF >/dev/null
 cmake --build build-sanitize -j"$jobs"
 ctest --test-dir build-sanitize --output-on-failure -j"$jobs"
+
+echo "== libFuzzer: solve_box_qp"
+bash fuzz/run.sh 60
+
+echo "== valgrind memcheck: C++ tests and an Octave session with kelpie.mex"
+valgrind --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite,indirect -q \
+  build/tests/kelpie_tests --gtest_filter='-OutOfMemory.*' --gtest_brief=1
+valgrind --leak-check=full --keep-debuginfo=yes --num-callers=30 --log-file=build/valgrind-octave.log \
+  octave-cli --no-gui --norc --no-history \
+  --eval "addpath('$PWD/build/matlab'); addpath('$PWD/tests/octave'); exit(kelpie_test_all())"
+python3 scripts/valgrind_kelpie_records.py build/valgrind-octave.log
