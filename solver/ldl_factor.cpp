@@ -17,6 +17,17 @@ namespace {
 
 double* column_of(double* L, int n, int c) { return L + static_cast<std::size_t>(c) * n; }
 
+// One step of the rank-one modification on the rows idx[from..m) of the
+// column `col` of its position: L(q, p) = l rho + gain y[q], y[q] -= l y_p.
+void modify_later_rows(double* col, const int* idx, int from, int m, double rho, double gain, double y_p, double* y) {
+    for (int k = from; k < m; ++k) {
+        const int q = idx[k];
+        const double ell = col[q];
+        col[q] = ell * rho + gain * y[q];
+        y[q] = y[q] - ell * y_p;
+    }
+}
+
 // A pivot of variable i that the factor can divide by safely.
 bool pivot_is_safe(double pivot, double h_ii) { return pivot > kPivotTolerance * std::fabs(h_ii); }
 
@@ -192,12 +203,7 @@ void ldl_rank_one_update(int m, double* L, int n, double* D, const int* idx, dou
         double* col0 = column_of(L, n, p0);
         const double alpha1 = alpha * rho0;
         if (alpha1 == 0) {  // step k is the last one
-            for (int k2 = k + 1; k2 < m; ++k2) {
-                const int q = idx[k2];
-                const double ell = col0[q];
-                col0[q] = ell * rho0 + gain0 * y[q];
-                y[q] = y[q] - ell * y0;
-            }
+            modify_later_rows(col0, idx, k + 1, m, rho0, gain0, y0, y);
             return;
         }
         const double ell = col0[p1];
@@ -230,13 +236,7 @@ void ldl_rank_one_update(int m, double* L, int n, double* D, const int* idx, dou
         const double rho = D[p] / d_new;
         D[p] = d_new;
         const double gain = (alpha * y_p) / d_new;
-        double* col = column_of(L, n, p);
-        for (int k2 = k + 1; k2 < m; ++k2) {
-            const int q = idx[k2];
-            const double ell = col[q];
-            col[q] = ell * rho + gain * y[q];
-            y[q] = y[q] - ell * y_p;
-        }
+        modify_later_rows(column_of(L, n, p), idx, k + 1, m, rho, gain, y_p, y);
         alpha = alpha * rho;
         if (alpha == 0) return;
     }
