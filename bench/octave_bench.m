@@ -30,7 +30,11 @@ function octave_bench(sizes, repeats)
       rel = (obj - objq) / max(1, abs(objq));
       convex = ~strcmp(families{fam}, 'nonconvex');
       verdict = '';
-      if convex && abs(rel) > 1e-8, verdict = ' OBJECTIVES DISAGREE'; end
+      if convex && info.info ~= 0
+        verdict = ' (qp stopped before converging: not compared)';
+      elseif convex && abs(rel) > 1e-8
+        verdict = ' OBJECTIVES DISAGREE';
+      end
       fprintf('%-10s %6d %12.6f %12.4f %10.0f %12.2e kelpie %d, qp %d%s\n', families{fam}, n, median(t), ...
               median(tq), median(tq) / median(t), rel, flag, info.info, verdict);
       if have_quadprog && convex && n <= 500
