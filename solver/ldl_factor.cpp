@@ -39,12 +39,12 @@ bool rank_one_update_keeps_pivots_safe(const Problem& p, int m, const double* L,
                                        double* y, double alpha) {
     const int n = p.n;
     for (int k = 0; k < m; ++k) {
-        const int q0 = idx[k];
-        const double y_p = y[q0];
-        const double d_new = D[q0] + (alpha * y_p) * y_p;
-        if (!pivot_is_safe(d_new, column(p, q0)[q0])) return false;
-        const double rho = D[q0] / d_new;
-        const double* col = L + static_cast<std::size_t>(q0) * n;
+        const int c = idx[k];
+        const double y_p = y[c];
+        const double d_new = D[c] + (alpha * y_p) * y_p;
+        if (!pivot_is_safe(d_new, column(p, c)[c])) return false;
+        const double rho = D[c] / d_new;
+        const double* col = L + static_cast<std::size_t>(c) * n;
         for (int k2 = k + 1; k2 < m; ++k2) {
             const int q = idx[k2];
             y[q] = y[q] - col[q] * y_p;
