@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 
 #include "blas.h"
 
@@ -184,6 +185,210 @@ bool add_variable(const Problem& p, Workspace& ws, int i) {
     return true;
 }
 
+#ifndef KELPIE_ROW_ORDER
+// On x86-64 Linux the block substitution is also built for AVX2 and chosen
+// when the processor has it. Each lane gets the same multiplications and
+// subtractions either way (nothing is fused: -ffp-contract=off), so the
+// results are the same bits.
+#if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__)
+#define KELPIE_WITH_AVX2_CLONE __attribute__((target_clones("avx2", "default")))
+#else
+#define KELPIE_WITH_AVX2_CLONE
+#endif
+// 64-byte vectors are passed in memory without AVX-512; that is fine here,
+// where every use is inlined.
+#if defined(__GNUC__)
+#pragma GCC diagnostic ignored "-Wpsabi"
+#endif
+
+// The kAppendBlock sides of one row, handled lane by lane: each lane gets
+// exactly the operations of the scalar loop, so the bits do not depend on
+// whether the compiler offers vector types.
+#if defined(__GNUC__)
+typedef double Lanes __attribute__((vector_size(kAppendBlock * sizeof(double)), aligned(sizeof(double)), may_alias));
+inline Lanes minus_scaled(Lanes a, double l, Lanes b) { return a - l * b; }
+inline Lanes load_lanes(const double* p) { return *reinterpret_cast<const Lanes*>(p); }
+inline void store_lanes(double* p, Lanes x) { *reinterpret_cast<Lanes*>(p) = x; }
+#else
+struct Lanes {
+    double e[kAppendBlock];
+};
+Lanes minus_scaled(Lanes a, double l, Lanes b) {
+    for (int j = 0; j < kAppendBlock; ++j) a.e[j] = a.e[j] - l * b.e[j];
+    return a;
+}
+Lanes load_lanes(const double* p) {
+    Lanes x;
+    std::memcpy(&x, p, sizeof x);
+    return x;
+}
+void store_lanes(double* p, Lanes x) { std::memcpy(p, &x, sizeof x); }
+#endif
+
+// Forward substitution L_BB W = H(B, group) for kAppendBlock right-hand sides
+// stored side by side: W[r * kAppendBlock + j] is entry r of side j. One pass
+// over the columns of L, four at a time, serves every side; each entry still
+// receives its subtractions in ascending column order, as with one side.
+KELPIE_WITH_AVX2_CLONE void substitute_block(const double* L, int n, const int* list_b, int count_b, double* W) {
+    constexpr int K = kAppendBlock;
+    int s = 0;
+    for (; s + 4 <= count_b; s += 4) {
+        const double* c0 = L + static_cast<std::size_t>(list_b[s]) * n;
+        const double* c1 = L + static_cast<std::size_t>(list_b[s + 1]) * n;
+        const double* c2 = L + static_cast<std::size_t>(list_b[s + 2]) * n;
+        const double* c3 = L + static_cast<std::size_t>(list_b[s + 3]) * n;
+        const int b1 = list_b[s + 1], b2 = list_b[s + 2], b3 = list_b[s + 3];
+        double* row = W + static_cast<std::size_t>(s) * K;
+        const Lanes w0 = load_lanes(row);
+        const Lanes w1 = minus_scaled(load_lanes(row + K), c0[b1], w0);
+        const Lanes w2 = minus_scaled(minus_scaled(load_lanes(row + 2 * K), c0[b2], w0), c1[b2], w1);
+        const Lanes w3 =
+            minus_scaled(minus_scaled(minus_scaled(load_lanes(row + 3 * K), c0[b3], w0), c1[b3], w1), c2[b3], w2);
+        store_lanes(row + K, w1);
+        store_lanes(row + 2 * K, w2);
+        store_lanes(row + 3 * K, w3);
+        for (int r = s + 4; r < count_b; ++r) {
+            const int b = list_b[r];
+            double* wr = W + static_cast<std::size_t>(r) * K;
+            const Lanes x = minus_scaled(minus_scaled(minus_scaled(minus_scaled(load_lanes(wr), c0[b], w0), c1[b], w1),
+                                                      c2[b], w2),
+                                         c3[b], w3);
+            store_lanes(wr, x);
+        }
+    }
+    for (; s < count_b; ++s) {
+        const double* col = L + static_cast<std::size_t>(list_b[s]) * n;
+        const Lanes w0 = load_lanes(W + static_cast<std::size_t>(s) * K);
+        for (int r = s + 1; r < count_b; ++r) {
+            double* wr = W + static_cast<std::size_t>(r) * K;
+            store_lanes(wr, minus_scaled(load_lanes(wr), col[list_b[r]], w0));
+        }
+    }
+}
+
+// Adds the free variables group[0..k), all after every member, with the
+// members list_b[0..*count_b) (extended by those that enter). An appended
+// variable has no later member, so its addition writes only its own row and
+// pivot: the substitutions of the whole group over the members share one pass
+// over L, and what each variable owes to the group members before it (their
+// rows of L are known once the shared pass is done) is finished one variable
+// at a time. Every stored value gets the operations, in the order, of adding
+// the variables one by one.
+void add_appended_block(const Problem& p, Workspace& ws, int* list_b, int* count_b, const int* group, int k,
+                        int* retries_left, FactorChanges* changes) {
+    constexpr int K = kAppendBlock;
+    const int n = p.n;
+    const int m = *count_b;
+    double* L = ws.L.get();
+    double* D = ws.D.get();
+    double* W = ws.block_w.get();
+    double* V = ws.block_v.get();
+    double* w = ws.w.get();
+    double* v = ws.v.get();
+
+    // Unused sides are zero, so that every side holds finite numbers.
+    for (int r = 0; r < m; ++r) {
+        for (int j = 0; j < K; ++j) W[static_cast<std::size_t>(r) * K + j] = j < k ? column(p, group[j])[list_b[r]] : 0.0;
+    }
+    substitute_block(L, n, list_b, m, W);
+    for (int r = 0; r < m; ++r) {
+        const double d = D[list_b[r]];
+        for (int j = 0; j < K; ++j) V[static_cast<std::size_t>(r) * K + j] = W[static_cast<std::size_t>(r) * K + j] / d;
+    }
+    // cross[t][j]: the entry of side j at group variable t (t < j), reduced by
+    // the members; L(group[t], member) is V's side t.
+    double cross[K][K];
+    for (int t = 0; t < K; ++t) {
+        for (int j = 0; j < K; ++j) cross[t][j] = (t < j && j < k) ? column(p, group[j])[group[t]] : 0.0;
+    }
+    for (int r = 0; r < m; ++r) {
+        const double* vr = V + static_cast<std::size_t>(r) * K;
+        const double* wr = W + static_cast<std::size_t>(r) * K;
+        for (int t = 0; t < K; ++t) {
+            for (int j = 0; j < K; ++j) cross[t][j] = cross[t][j] - vr[t] * wr[j];
+        }
+    }
+
+    const blas_int one = 1;
+    int* in_factor = ws.in_factor.get();
+    int* kept_out = ws.kept_out.get();
+    int accepted[K];
+    double group_rows[K][K];  // group_rows[a][b]: L(group[accepted[a]], group[accepted[b]]), b < a
+    int count = 0;
+    for (int j = 0; j < k; ++j) {
+        const int i = group[j];
+        bool entered = false;
+        if (kept_out[i] == 0 || *retries_left > 0) {
+            for (int r = 0; r < m; ++r) {
+                w[r] = W[static_cast<std::size_t>(r) * K + j];
+                v[r] = V[static_cast<std::size_t>(r) * K + j];
+            }
+            for (int a = 0; a < count; ++a) {
+                double value = cross[accepted[a]][j];
+                for (int b = 0; b < a; ++b) value = value - group_rows[a][b] * w[m + b];
+                w[m + a] = value;
+            }
+            for (int a = 0; a < count; ++a) v[m + a] = w[m + a] / D[group[accepted[a]]];
+            const blas_int length = m + count;
+            const double h_ii = column(p, i)[i];
+            const double pivot = h_ii - KELPIE_BLAS(ddot)(&length, w, &one, v, &one);
+            if (pivot_is_safe(pivot, h_ii)) {
+                for (int a = 0; a < count; ++a) group_rows[count][a] = v[m + a];
+                accepted[count++] = j;
+                D[i] = pivot;
+                in_factor[i] = 1;
+                if (kept_out[i] != 0) --*retries_left;
+                kept_out[i] = 0;
+                ++changes->entered;
+                entered = true;
+            }
+        }
+        if (!entered) {
+            kept_out[i] = 1;
+            ++changes->kept_out;
+        }
+    }
+
+    // The new rows of L, written column by column.
+    for (int r = 0; r < m; ++r) {
+        double* col = column_of(L, n, list_b[r]);
+        for (int a = 0; a < count; ++a) col[group[accepted[a]]] = V[static_cast<std::size_t>(r) * K + accepted[a]];
+    }
+    for (int b = 0; b < count; ++b) {
+        double* col = column_of(L, n, group[accepted[b]]);
+        for (int a = b + 1; a < count; ++a) col[group[accepted[a]]] = group_rows[a][b];
+    }
+    for (int a = 0; a < count; ++a) list_b[m + a] = group[accepted[a]];
+    *count_b = m + count;
+}
+
+// Adds the free variables from `first` on, where no member lies, in blocks.
+void add_appended_variables(const Problem& p, Workspace& ws, int first, int* retries_left, FactorChanges* changes) {
+    const int n = p.n;
+    const int* in_factor = ws.in_factor.get();
+    const int* is_free = ws.is_free.get();
+    int* kept_out = ws.kept_out.get();
+    int* list_b = ws.list_b.get();
+    int* group = ws.list_a.get();
+    int count_b = 0;
+    for (int j = 0; j < first; ++j) {
+        if (in_factor[j] != 0) list_b[count_b++] = j;
+    }
+    int i = first;
+    while (i < n) {
+        int k = 0;
+        for (; i < n && k < kAppendBlock; ++i) {
+            if (is_free[i] == 0) {
+                kept_out[i] = 0;
+            } else {
+                group[k++] = i;
+            }
+        }
+        if (k > 0) add_appended_block(p, ws, list_b, &count_b, group, k, retries_left, changes);
+    }
+}
+#endif
+
 }  // namespace
 
 void ldl_rank_one_update(int m, double* L, int n, double* D, const int* idx, double* y, double alpha) {
@@ -253,7 +458,16 @@ FactorChanges update_free_factor(const Problem& p, Workspace& ws) {
     // dimension). So variables kept out before are tried again only until as
     // many have entered as members left; the rest stay out untried.
     int retries_left = changes.left;
+    // Past the last member every entering variable is appended at the end of
+    // the elimination order; those go in blocks.
+    int last_member = p.n - 1;
+#ifndef KELPIE_ROW_ORDER
+    last_member = -1;
     for (int i = 0; i < p.n; ++i) {
+        if (in_factor[i] != 0) last_member = i;
+    }
+#endif
+    for (int i = 0; i <= last_member; ++i) {
         if (is_free[i] == 0) kept_out[i] = 0;
         if (!(in_factor[i] < is_free[i])) continue;
         const bool try_it = kept_out[i] == 0 || retries_left > 0;
@@ -267,6 +481,9 @@ FactorChanges update_free_factor(const Problem& p, Workspace& ws) {
             ++changes.kept_out;
         }
     }
+#ifndef KELPIE_ROW_ORDER
+    add_appended_variables(p, ws, last_member + 1, &retries_left, &changes);
+#endif
     return changes;
 }
 

@@ -194,4 +194,48 @@ TEST(LdlFactor, DependentVariablesStayOutOfTheFactor) {
     }
 }
 
+// Variables entering after the last member are added in blocks that share
+// one pass over L. The factor must hold the bits of adding them one phase at
+// a time, in ascending order, including when some of them fail the pivot
+// guard in the middle of a block (H = A'A of low rank).
+TEST(LdlFactor, AppendedBlocksGiveTheBitsOfOneVariableAtATime) {
+    std::mt19937_64 rng(11);
+    for (int n : {9, 40, 150}) {
+        for (bool low_rank : {false, true}) {
+            std::vector<double> A;
+            const std::vector<double> H =
+                low_rank ? kelpie_test::random_gram(n / 3, n, rng, &A) : kelpie_test::random_spd(n, 1e4, rng);
+            FactorFixture block(n, H), single(n, H);
+            std::bernoulli_distribution coin(0.7);
+            std::vector<int> first(n, 0);
+            for (int i = 0; i < n / 4; ++i) first[i] = coin(rng);  // some members at the front
+            block.set_free(first);
+            single.set_free(first);
+            std::vector<int> all = first, one_by_one = first;
+            for (int i = n / 4; i < n; ++i) all[i] = coin(rng);
+            block.set_free(all);
+            for (int i = n / 4; i < n; ++i) {
+                if (all[i] == 0) continue;
+                one_by_one[i] = 1;
+                single.set_free(one_by_one);
+            }
+            int kept_out = 0;
+            for (int r = 0; r < n; ++r) {
+                ASSERT_EQ(block.ws.in_factor[r], single.ws.in_factor[r]) << "n " << n << " variable " << r;
+                kept_out += all[r] - block.ws.in_factor[r];
+                if (!block.ws.in_factor[r]) continue;
+                EXPECT_EQ(block.ws.D[r], single.ws.D[r]) << "n " << n << " pivot " << r;
+                for (int c = 0; c < r; ++c) {
+                    if (!block.ws.in_factor[c]) continue;
+                    EXPECT_EQ(block.L(r, c), single.L(r, c)) << "n " << n << " L(" << r << ", " << c << ")";
+                }
+            }
+            if (low_rank) {
+                EXPECT_GT(kept_out, 0) << "n " << n;
+            }
+            EXPECT_LT(factor_error(block), low_rank ? 1e-9 : 1e-11) << "n " << n;
+        }
+    }
+}
+
 }  // namespace
