@@ -92,23 +92,18 @@ int remove_leaving_variables(const Problem& p, Workspace& ws) {
     return left;
 }
 
-// Solves L_BB w = H(B, i) and forms z(A) = H(A, i) - L_AB w, walking each
-// column of L once. Every w[r] and z[a] receives its subtractions in
-// ascending order of the column, as in the row-by-row recurrence.
+// Solves L_BB w = H(B, i), walking each column of L once; every w[r]
+// receives its subtractions in ascending order of the column, as in the
+// row-by-row recurrence.
 void substitute_entering_column(const Problem& p, const double* L, int i, const int* list_b, int count_b,
-                                const int* list_a, int count_a, double* w, double* z) {
+                                double* w) {
     const int n = p.n;
     const double* h = column(p, i);
     for (int r = 0; r < count_b; ++r) w[r] = h[list_b[r]];
-    for (int r = 0; r < count_a; ++r) z[list_a[r]] = h[list_a[r]];
 #ifdef KELPIE_ROW_ORDER
     for (int r = 0; r < count_b; ++r) {
         const int b = list_b[r];
         for (int s = 0; s < r; ++s) w[r] = w[r] - L[b + static_cast<std::size_t>(list_b[s]) * n] * w[s];
-    }
-    for (int r = 0; r < count_a; ++r) {
-        const int a = list_a[r];
-        for (int s = 0; s < count_b; ++s) z[a] = z[a] - L[a + static_cast<std::size_t>(list_b[s]) * n] * w[s];
     }
 #else
     // Four columns at a time: the small triangle among their own rows first,
@@ -133,6 +128,35 @@ void substitute_entering_column(const Problem& p, const double* L, int i, const 
             const int b = list_b[r];
             w[r] = (((w[r] - c0[b] * w0) - c1[b] * w1) - c2[b] * w2) - c3[b] * w3;
         }
+    }
+    for (; s < count_b; ++s) {
+        const double* col = L + static_cast<std::size_t>(list_b[s]) * n;
+        const double w_s = w[s];
+        for (int r = s + 1; r < count_b; ++r) w[r] = w[r] - col[list_b[r]] * w_s;
+    }
+#endif
+}
+
+// Forms z(A) = H(A, i) - L_AB w. Each z[a] receives its subtractions in
+// ascending order of the columns of B.
+void reduce_later_rows(const Problem& p, const double* L, int i, const int* list_b, int count_b, const double* w,
+                       const int* list_a, int count_a, double* z) {
+    const int n = p.n;
+    const double* h = column(p, i);
+    for (int r = 0; r < count_a; ++r) z[list_a[r]] = h[list_a[r]];
+#ifdef KELPIE_ROW_ORDER
+    for (int r = 0; r < count_a; ++r) {
+        const int a = list_a[r];
+        for (int s = 0; s < count_b; ++s) z[a] = z[a] - L[a + static_cast<std::size_t>(list_b[s]) * n] * w[s];
+    }
+#else
+    int s = 0;
+    for (; s + 4 <= count_b; s += 4) {  // four columns per pass over the rows of A
+        const double* c0 = L + static_cast<std::size_t>(list_b[s]) * n;
+        const double* c1 = L + static_cast<std::size_t>(list_b[s + 1]) * n;
+        const double* c2 = L + static_cast<std::size_t>(list_b[s + 2]) * n;
+        const double* c3 = L + static_cast<std::size_t>(list_b[s + 3]) * n;
+        const double w0 = w[s], w1 = w[s + 1], w2 = w[s + 2], w3 = w[s + 3];
         for (int r = 0; r < count_a; ++r) {
             const int a = list_a[r];
             z[a] = (((z[a] - c0[a] * w0) - c1[a] * w1) - c2[a] * w2) - c3[a] * w3;
@@ -141,7 +165,6 @@ void substitute_entering_column(const Problem& p, const double* L, int i, const 
     for (; s < count_b; ++s) {
         const double* col = L + static_cast<std::size_t>(list_b[s]) * n;
         const double w_s = w[s];
-        for (int r = s + 1; r < count_b; ++r) w[r] = w[r] - col[list_b[r]] * w_s;
         for (int r = 0; r < count_a; ++r) z[list_a[r]] = z[list_a[r]] - col[list_a[r]] * w_s;
     }
 #endif
@@ -162,7 +185,9 @@ bool add_variable(const Problem& p, Workspace& ws, int i) {
     int count_b = 0;
     split_members(n, i, ws.in_factor.get(), list_b, &count_b, list_a, &count_a);
 
-    substitute_entering_column(p, L, i, list_b, count_b, list_a, count_a, w, z);
+    // The pivot of i needs only the members before it; the later rows of
+    // its column are formed only for a pivot that passes.
+    substitute_entering_column(p, L, i, list_b, count_b, w);
     for (int r = 0; r < count_b; ++r) v[r] = w[r] / D[list_b[r]];
     const blas_int count = count_b;
     const blas_int one = 1;
@@ -170,6 +195,7 @@ bool add_variable(const Problem& p, Workspace& ws, int i) {
     const double pivot = h_ii - KELPIE_BLAS(ddot)(&count, w, &one, v, &one);
     if (!pivot_is_safe(pivot, h_ii)) return false;
 
+    reduce_later_rows(p, L, i, list_b, count_b, w, list_a, count_a, z);
     for (int r = 0; r < count_a; ++r) z[list_a[r]] = z[list_a[r]] / pivot;
     if (count_a > 0) {
         double* trial = ws.trial.get();

@@ -80,7 +80,9 @@ void solve_with_factor(int n, const double* L, const double* D, const int* list,
     for (int j = count - 2; j >= 0; --j) {
         const int k = list[j];
         const double* col = L + static_cast<std::size_t>(k) * n;
-        for (int l = j + 1; l < count; ++l) dir[k] = dir[k] - col[list[l]] * dir[list[l]];
+        double value = dir[k];  // held in a register: dir[k] is not among the dir[list[l]] read
+        for (int l = j + 1; l < count; ++l) value = value - col[list[l]] * dir[list[l]];
+        dir[k] = value;
     }
 }
 
