@@ -39,7 +39,33 @@ bool pivot_is_safe(double pivot, double h_ii) { return pivot > kPivotTolerance *
 bool rank_one_update_keeps_pivots_safe(const Problem& p, int m, const double* L, const double* D, const int* idx,
                                        double* y, double alpha) {
     const int n = p.n;
-    for (int k = 0; k < m; ++k) {
+    int k = 0;
+#ifndef KELPIE_ROW_ORDER
+    // Two positions per pass over the later rows, as in the update itself.
+    for (; k + 1 < m; k += 2) {
+        const int c0 = idx[k];
+        const int c1 = idx[k + 1];
+        const double y0 = y[c0];
+        const double d0 = D[c0] + (alpha * y0) * y0;
+        if (!pivot_is_safe(d0, column(p, c0)[c0])) return false;
+        const double alpha1 = alpha * (D[c0] / d0);
+        if (alpha1 == 0) return true;
+        const double* col0 = L + static_cast<std::size_t>(c0) * n;
+        y[c1] = y[c1] - col0[c1] * y0;
+        const double y1 = y[c1];
+        const double d1 = D[c1] + (alpha1 * y1) * y1;
+        if (!pivot_is_safe(d1, column(p, c1)[c1])) return false;
+        const double* col1 = L + static_cast<std::size_t>(c1) * n;
+        for (int k2 = k + 2; k2 < m; ++k2) {
+            const int q = idx[k2];
+            const double y_q = y[q] - col0[q] * y0;
+            y[q] = y_q - col1[q] * y1;
+        }
+        alpha = alpha1 * (D[c1] / d1);
+        if (alpha == 0) return true;
+    }
+#endif
+    for (; k < m; ++k) {
         const int c = idx[k];
         const double y_p = y[c];
         const double d_new = D[c] + (alpha * y_p) * y_p;
