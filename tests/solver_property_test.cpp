@@ -174,7 +174,8 @@ TEST(SolverProperties, NonconvexProblemsEndAtKktPoints) {
     }
 }
 
-// The column-order loops must give exactly the bits of the row-order ones.
+// The column-order loops and the blocked additions must give exactly the bits
+// of the row-order loops adding one variable at a time.
 TEST(SolverProperties, LoopOrdersAgreeBitForBit) {
     std::mt19937_64 rng(5);
     for (Family family : {Family::kConvex, Family::kIllConditioned, Family::kLeastSquares, Family::kNonconvex}) {
