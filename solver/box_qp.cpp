@@ -254,9 +254,9 @@ int run_main_loop(const Problem& p, Workspace& ws, double* x, double* lambda_low
         ++newton_iterations;
         ++stats->newton_phases;
         started = clock_if(stats->timed);
-        const FactorChanges changes = update_free_factor(p, ws);
+        FactorChanges changes = update_free_factor(p, ws);
         const double factored = clock_if(stats->timed);
-        const NewtonOutcome newton = newton_stage(p, x, ws, &sweep_all);
+        const NewtonOutcome newton = newton_stage(p, x, ws, &sweep_all, &changes);
         stats->factor_seconds += factored - started;
         stats->newton_seconds += clock_if(stats->timed) - factored;
         stats->entered += changes.entered;

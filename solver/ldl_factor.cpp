@@ -539,4 +539,14 @@ FactorChanges update_free_factor(const Problem& p, Workspace& ws) {
     return changes;
 }
 
+FactorChanges exchange_for_dependent(const Problem& p, Workspace& ws, int i) {
+    FactorChanges changes{remove_leaving_variables(p, ws), 0, 0};
+    if (ws.is_free[i] != 0 && ws.in_factor[i] == 0 && add_variable(p, ws, i)) {
+        ws.in_factor[i] = 1;
+        ws.kept_out[i] = 0;
+        changes.entered = 1;
+    }
+    return changes;
+}
+
 }  // namespace kelpie

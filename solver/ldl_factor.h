@@ -30,6 +30,13 @@ struct FactorChanges {
 // those stay out (in_factor 0) and L, D factor the block of the members.
 FactorChanges update_free_factor(const Problem& p, Workspace& ws);
 
+// After a move along the null direction of dependent variable i has put
+// members on a bound: removes those members and, when i is still free, tries
+// to add i (the guard applies). With a member gone whose direction component
+// was non-zero, i no longer lies in the span of the members. Other variables
+// kept out are left for the next update_free_factor.
+FactorChanges exchange_for_dependent(const Problem& p, Workspace& ws, int i);
+
 }  // namespace kelpie
 
 #endif

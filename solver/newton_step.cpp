@@ -14,9 +14,10 @@ enum class MoveOutcome { kMoved, kNoMove, kUnbounded };
 
 struct Move {
     MoveOutcome outcome;
-    // The move was along a flat direction and fixed no member of the factor:
-    // the factor and, on the free variables, the gradient still hold, so
-    // the stage may go on with the next dependent variable.
+    // The move was along the null direction of a dependent variable: the
+    // gradient still holds on the members and on that variable.
+    bool null_direction;
+    // ... and it fixed no member of the factor, so the factor holds too.
     bool factor_still_holds;
 };
 
@@ -243,7 +244,7 @@ Move move_along_direction(const Problem& p, double* x, Workspace& ws, const int*
     }
     if (count_b == 0) {
         *sweep_all = 1;
-        return {MoveOutcome::kNoMove, false};
+        return {MoveOutcome::kNoMove, false, false};
     }
 
     double t_min = 0.0;
@@ -267,19 +268,19 @@ Move move_along_direction(const Problem& p, double* x, Workspace& ws, const int*
         while (support[own] != dependent_variable) ++own;
         // dir is +1 at the dependent variable: its lower ratio bounds t_min, its upper t_max.
         if (!choose_flat_end(t_min, t_max, z[own], v[own], &step, &at_lower_end, &at_upper_end)) {
-            return {MoveOutcome::kNoMove, false};
+            return {MoveOutcome::kNoMove, false, false};
         }
     } else {
         choose_step(t_min, t_max, slope, curvature, &step, &at_lower_end, &at_upper_end);
     }
     // An infinite end chosen: no bound stops the descent.
     if ((at_lower_end == 1 && step == -kSentinel) || (at_upper_end == 1 && step == kSentinel)) {
-        return {MoveOutcome::kUnbounded, false};
+        return {MoveOutcome::kUnbounded, false, false};
     }
 
     for (int q = 0; q < count_b; ++q) {  // a step past the range of doubles cannot be taken
         const int k = support[q];
-        if (z[q] != step && v[q] != step && !std::isfinite(x[k] + step * dir[k])) return {MoveOutcome::kUnbounded, false};
+        if (z[q] != step && v[q] != step && !std::isfinite(x[k] + step * dir[k])) return {MoveOutcome::kUnbounded, false, false};
     }
 
     *sweep_all = (at_lower_end == 0 && at_upper_end == 0) ? 1 : 0;
@@ -300,7 +301,8 @@ Move move_along_direction(const Problem& p, double* x, Workspace& ws, const int*
             x[k] = x[k] + step * dir[k];
         }
     }
-    return {MoveOutcome::kMoved, dependent && curvature == 0 && !member_fixed};
+    const bool null_direction = dependent && curvature == 0;
+    return {MoveOutcome::kMoved, null_direction, null_direction && !member_fixed};
 }
 
 // The first free variable from `start` on that the factor kept out, or -1.
@@ -362,14 +364,26 @@ void choose_step(double t_min, double t_max, double slope, double curvature, dou
     if (*at_upper_end == 1) *step = t_max;
 }
 
-NewtonOutcome newton_stage(const Problem& p, double* x, Workspace& ws, int* sweep_all) {
+NewtonOutcome newton_stage(const Problem& p, double* x, Workspace& ws, int* sweep_all, FactorChanges* changes) {
     // Dependent variables first, each along its own direction, for as long as
-    // the factor still holds; then the Newton step of the members.
+    // the factor still holds; then the Newton step of the members. A move
+    // along a null direction that puts members on a bound costs nothing and
+    // leaves the gradient of the members and of the moved variable as it was,
+    // so the factor trades those members for that variable here and the
+    // Newton step follows at once, instead of a pass of the main loop later;
+    // the other dependent variables wait for the next Newton phase.
     for (int i = next_dependent_variable(p.n, 0, ws.is_free.get(), ws.in_factor.get()); i >= 0;
          i = next_dependent_variable(p.n, i + 1, ws.is_free.get(), ws.in_factor.get())) {
         const Move move = move_dependent_variable(p, x, ws, i, sweep_all);
         if (move.outcome == MoveOutcome::kUnbounded) return NewtonOutcome::kUnbounded;
-        if (move.outcome == MoveOutcome::kMoved && !move.factor_still_holds) return NewtonOutcome::kDone;
+        if (move.outcome != MoveOutcome::kMoved || move.factor_still_holds) continue;
+        if (!move.null_direction) return NewtonOutcome::kDone;
+        const FactorChanges exchanged = exchange_for_dependent(p, ws, i);
+        if (changes != nullptr) {
+            changes->left += exchanged.left;
+            changes->entered += exchanged.entered;
+        }
+        break;
     }
     int* list = ws.list_a.get();
     double* dir = ws.dir.get();

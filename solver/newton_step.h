@@ -3,6 +3,7 @@
 #ifndef KELPIE_NEWTON_STEP_H
 #define KELPIE_NEWTON_STEP_H
 
+#include "ldl_factor.h"
 #include "workspace.h"
 
 namespace kelpie {
@@ -25,7 +26,14 @@ enum class NewtonOutcome { kDone, kUnbounded };
 // factor, along the direction its dependence on the members defines), fixes
 // the variables it puts on a bound, and sets *sweep_all. Reports kUnbounded,
 // with x untouched, when the chosen step would be an infinite end.
-NewtonOutcome newton_stage(const Problem& p, double* x, Workspace& ws, int* sweep_all);
+//
+// When a free variable kept out of the factor moves along its null direction
+// and puts members on a bound, the stage removes those members from the
+// factor, tries to add that variable, and takes the Newton step of the new
+// members; what this changed in the factor is added to *changes (when not
+// null).
+NewtonOutcome newton_stage(const Problem& p, double* x, Workspace& ws, int* sweep_all,
+                           FactorChanges* changes = nullptr);
 
 }  // namespace kelpie
 

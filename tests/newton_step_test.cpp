@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "box_qp.h"
+#include "box_qp_internal.h"
 #include "ldl_factor.h"
 #include "newton_step.h"
 #include "qp_test_util.h"
@@ -136,6 +137,40 @@ TEST(NewtonStage, WorkedCasesThroughTheSolver) {
         EXPECT_NEAR(s.x[1], c.x[1], 1e-14);
         EXPECT_LT(kelpie_test::kkt_residual(q, s.x), 1e-14);
     }
+}
+
+// Variables 0 and 1 have equal columns, so 1 stays out of the factor; its
+// null direction (-1, 1, 0) is flat. Its own bounds are far away, so the
+// move goes to the nearer end, where member 0 reaches its lower bound. The
+// factor then trades 0 for 1 and the Newton step of members 1 and 2 follows
+// in the same stage: x1 and x2 minimise (x1 - 1)^2 / 2 + (x2 - 0.6)^2 / 2.
+TEST(NewtonStage, FlatMoveThatFixesAMemberIsFollowedByTheNewtonStep) {
+    const std::vector<double> H = {1, 1, 0, 1, 1, 0, 0, 0, 1};
+    const std::vector<double> f = {-1, -1, -0.6}, lower = {0, -10, 0}, upper = {1, 10, 1};
+    kelpie::Workspace ws;
+    ASSERT_TRUE(kelpie::allocate_workspace(3, &ws));
+    const kelpie::Problem p{3, H.data(), f.data(), lower.data(), upper.data()};
+    std::vector<double> x = {0.2, 0.5, 0.3};
+    for (int i = 0; i < 3; ++i) ws.is_free[i] = 1;
+    const kelpie::FactorChanges first = kelpie::update_free_factor(p, ws);
+    ASSERT_EQ(first.kept_out, 1);
+    ASSERT_EQ(ws.in_factor[1], 0);
+    kelpie::compute_gradient(p, x.data(), ws.g.get());
+
+    int sweep_all = 0;
+    kelpie::FactorChanges changes{0, 0, 0};
+    ASSERT_EQ(kelpie::newton_stage(p, x.data(), ws, &sweep_all, &changes), kelpie::NewtonOutcome::kDone);
+    EXPECT_EQ(x[0], 0.0);
+    EXPECT_NEAR(x[1], 1.0, 1e-15);
+    EXPECT_NEAR(x[2], 0.6, 1e-15);
+    EXPECT_EQ(sweep_all, 1);  // the Newton step ended inside the box
+    EXPECT_EQ((std::vector<int>{ws.is_free[0], ws.is_free[1], ws.is_free[2]}), (std::vector<int>{0, 1, 1}));
+    EXPECT_EQ((std::vector<int>{ws.in_factor[0], ws.in_factor[1], ws.in_factor[2]}), (std::vector<int>{0, 1, 1}));
+    EXPECT_EQ(changes.left, 1);
+    EXPECT_EQ(changes.entered, 1);
+    EXPECT_EQ(ws.D[1], 1.0);  // the factor of the block of 1 and 2: identity
+    EXPECT_EQ(ws.D[2], 1.0);
+    EXPECT_EQ(ws.L[2 + 1 * 3], 0.0);
 }
 
 }  // namespace
