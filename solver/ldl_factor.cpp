@@ -266,6 +266,7 @@ struct Lanes {
     Quad high;
 };
 inline Lanes minus_scaled(Lanes a, double l, Lanes b) { return {a.low - l * b.low, a.high - l * b.high}; }
+inline Lanes divided(Lanes a, double d) { return {a.low / d, a.high / d}; }
 inline Lanes load_lanes(const double* p) {
     Lanes x;
     std::memcpy(&x.low, p, sizeof x.low);
@@ -282,6 +283,10 @@ struct Lanes {
 };
 Lanes minus_scaled(Lanes a, double l, Lanes b) {
     for (int j = 0; j < kAppendBlock; ++j) a.e[j] = a.e[j] - l * b.e[j];
+    return a;
+}
+Lanes divided(Lanes a, double d) {
+    for (int j = 0; j < kAppendBlock; ++j) a.e[j] = a.e[j] / d;
     return a;
 }
 Lanes load_lanes(const double* p) {
@@ -353,6 +358,38 @@ KELPIE_WITH_AVX2_CLONE void substitute_block(const double* L, int n, const int* 
     }
 }
 
+// V = W with each row r divided by the pivot of member list_b[r], and
+// cross[t][j] = cross[t][j] - V(r, t) W(r, j) over the rows in ascending
+// order: what the sides owe to each other through the members. Four rows t
+// of cross at a time stay in registers for the pass over the rows.
+KELPIE_WITH_AVX2_CLONE void scale_and_cross(const double* D, const int* list_b, int m, const double* W, double* V,
+                                            double (*cross)[kAppendBlock]) {
+    constexpr int K = kAppendBlock;
+    for (int r = 0; r < m; ++r) {
+        const std::size_t at = static_cast<std::size_t>(r) * K;
+        store_lanes(V + at, divided(load_lanes(W + at), D[list_b[r]]));
+    }
+    for (int t0 = 0; t0 < K; t0 += 4) {
+        Lanes c0 = load_lanes(cross[t0]);
+        Lanes c1 = load_lanes(cross[t0 + 1]);
+        Lanes c2 = load_lanes(cross[t0 + 2]);
+        Lanes c3 = load_lanes(cross[t0 + 3]);
+        for (int r = 0; r < m; ++r) {
+            const std::size_t at = static_cast<std::size_t>(r) * K;
+            const Lanes wr = load_lanes(W + at);
+            const double* vr = V + at + t0;
+            c0 = minus_scaled(c0, vr[0], wr);
+            c1 = minus_scaled(c1, vr[1], wr);
+            c2 = minus_scaled(c2, vr[2], wr);
+            c3 = minus_scaled(c3, vr[3], wr);
+        }
+        store_lanes(cross[t0], c0);
+        store_lanes(cross[t0 + 1], c1);
+        store_lanes(cross[t0 + 2], c2);
+        store_lanes(cross[t0 + 3], c3);
+    }
+}
+
 // Adds the free variables group[0..k), all after every member, with the
 // members list_b[0..*count_b) (extended by those that enter). An appended
 // variable has no later member, so its addition writes only its own row and
@@ -378,23 +415,13 @@ void add_appended_block(const Problem& p, Workspace& ws, int* list_b, int* count
         for (int j = 0; j < K; ++j) W[static_cast<std::size_t>(r) * K + j] = j < k ? column(p, group[j])[list_b[r]] : 0.0;
     }
     substitute_block(L, n, list_b, m, W);
-    for (int r = 0; r < m; ++r) {
-        const double d = D[list_b[r]];
-        for (int j = 0; j < K; ++j) V[static_cast<std::size_t>(r) * K + j] = W[static_cast<std::size_t>(r) * K + j] / d;
-    }
     // cross[t][j]: the entry of side j at group variable t (t < j), reduced by
     // the members; L(group[t], member) is V's side t.
     double cross[K][K];
     for (int t = 0; t < K; ++t) {
         for (int j = 0; j < K; ++j) cross[t][j] = (t < j && j < k) ? column(p, group[j])[group[t]] : 0.0;
     }
-    for (int r = 0; r < m; ++r) {
-        const double* vr = V + static_cast<std::size_t>(r) * K;
-        const double* wr = W + static_cast<std::size_t>(r) * K;
-        for (int t = 0; t < K; ++t) {
-            for (int j = 0; j < K; ++j) cross[t][j] = cross[t][j] - vr[t] * wr[j];
-        }
-    }
+    scale_and_cross(D, list_b, m, W, V, cross);
 
     const blas_int one = 1;
     int* in_factor = ws.in_factor.get();
