@@ -11,6 +11,8 @@
 #include <cstring>
 
 #include "blas.h"
+#include "block_solve.h"
+#include "lanes.h"
 
 namespace kelpie {
 
@@ -238,126 +240,6 @@ bool add_variable(const Problem& p, Workspace& ws, int i) {
 }
 
 #ifndef KELPIE_ROW_ORDER
-// On x86-64 Linux the block substitution is also built for AVX2 and chosen
-// when the processor has it. Each lane gets the same multiplications and
-// subtractions either way (nothing is fused: -ffp-contract=off), so the
-// results are the same bits.
-#if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__)
-#define KELPIE_WITH_AVX2_CLONE __attribute__((target_clones("avx2", "default")))
-#else
-#define KELPIE_WITH_AVX2_CLONE
-#endif
-// 32-byte vectors are passed in memory without AVX; that is fine here,
-// where every use is inlined.
-#if defined(__GNUC__)
-#pragma GCC diagnostic ignored "-Wpsabi"
-#endif
-
-// The kAppendBlock sides of one row, handled lane by lane: each lane gets
-// exactly the operations of the scalar loop, so the bits do not depend on
-// whether the compiler offers vector types.
-#if defined(__GNUC__)
-// Two vectors of four: a single vector of eight is stored through the stack
-// on AVX2, which doubles the time of the substitution.
-static_assert(kAppendBlock == 8, "the lanes are two vectors of four");
-typedef double Quad __attribute__((vector_size(4 * sizeof(double))));
-struct Lanes {
-    Quad low;
-    Quad high;
-};
-inline Lanes minus_scaled(Lanes a, double l, Lanes b) { return {a.low - l * b.low, a.high - l * b.high}; }
-inline Lanes divided(Lanes a, double d) { return {a.low / d, a.high / d}; }
-inline Lanes load_lanes(const double* p) {
-    Lanes x;
-    std::memcpy(&x.low, p, sizeof x.low);
-    std::memcpy(&x.high, p + 4, sizeof x.high);
-    return x;
-}
-inline void store_lanes(double* p, Lanes x) {
-    std::memcpy(p, &x.low, sizeof x.low);
-    std::memcpy(p + 4, &x.high, sizeof x.high);
-}
-#else
-struct Lanes {
-    double e[kAppendBlock];
-};
-Lanes minus_scaled(Lanes a, double l, Lanes b) {
-    for (int j = 0; j < kAppendBlock; ++j) a.e[j] = a.e[j] - l * b.e[j];
-    return a;
-}
-Lanes divided(Lanes a, double d) {
-    for (int j = 0; j < kAppendBlock; ++j) a.e[j] = a.e[j] / d;
-    return a;
-}
-Lanes load_lanes(const double* p) {
-    Lanes x;
-    std::memcpy(&x, p, sizeof x);
-    return x;
-}
-void store_lanes(double* p, Lanes x) { std::memcpy(p, &x, sizeof x); }
-#endif
-
-// Forward substitution L_BB W = H(B, group) for kAppendBlock right-hand sides
-// stored side by side: W[r * kAppendBlock + j] is entry r of side j. One pass
-// over the columns of L, four at a time, serves every side; each entry still
-// receives its subtractions in ascending column order, as with one side.
-KELPIE_WITH_AVX2_CLONE void substitute_block(const double* L, int n, const int* list_b, int count_b, double* W) {
-    constexpr int K = kAppendBlock;
-    int s = 0;
-    for (; s + 4 <= count_b; s += 4) {
-        const double* c0 = L + static_cast<std::size_t>(list_b[s]) * n;
-        const double* c1 = L + static_cast<std::size_t>(list_b[s + 1]) * n;
-        const double* c2 = L + static_cast<std::size_t>(list_b[s + 2]) * n;
-        const double* c3 = L + static_cast<std::size_t>(list_b[s + 3]) * n;
-        const int b1 = list_b[s + 1], b2 = list_b[s + 2], b3 = list_b[s + 3];
-        double* row = W + static_cast<std::size_t>(s) * K;
-        const Lanes w0 = load_lanes(row);
-        const Lanes w1 = minus_scaled(load_lanes(row + K), c0[b1], w0);
-        const Lanes w2 = minus_scaled(minus_scaled(load_lanes(row + 2 * K), c0[b2], w0), c1[b2], w1);
-        const Lanes w3 =
-            minus_scaled(minus_scaled(minus_scaled(load_lanes(row + 3 * K), c0[b3], w0), c1[b3], w1), c2[b3], w2);
-        store_lanes(row + K, w1);
-        store_lanes(row + 2 * K, w2);
-        store_lanes(row + 3 * K, w3);
-        // Two rows per step, interleaved, so that their chains of
-        // subtractions overlap.
-        int r = s + 4;
-        for (; r + 2 <= count_b; r += 2) {
-            const int b = list_b[r];
-            const int b_next = list_b[r + 1];
-            double* wr = W + static_cast<std::size_t>(r) * K;
-            Lanes x = load_lanes(wr);
-            Lanes y = load_lanes(wr + K);
-            x = minus_scaled(x, c0[b], w0);
-            y = minus_scaled(y, c0[b_next], w0);
-            x = minus_scaled(x, c1[b], w1);
-            y = minus_scaled(y, c1[b_next], w1);
-            x = minus_scaled(x, c2[b], w2);
-            y = minus_scaled(y, c2[b_next], w2);
-            x = minus_scaled(x, c3[b], w3);
-            y = minus_scaled(y, c3[b_next], w3);
-            store_lanes(wr, x);
-            store_lanes(wr + K, y);
-        }
-        for (; r < count_b; ++r) {
-            const int b = list_b[r];
-            double* wr = W + static_cast<std::size_t>(r) * K;
-            const Lanes x = minus_scaled(minus_scaled(minus_scaled(minus_scaled(load_lanes(wr), c0[b], w0), c1[b], w1),
-                                                      c2[b], w2),
-                                         c3[b], w3);
-            store_lanes(wr, x);
-        }
-    }
-    for (; s < count_b; ++s) {
-        const double* col = L + static_cast<std::size_t>(list_b[s]) * n;
-        const Lanes w0 = load_lanes(W + static_cast<std::size_t>(s) * K);
-        for (int r = s + 1; r < count_b; ++r) {
-            double* wr = W + static_cast<std::size_t>(r) * K;
-            store_lanes(wr, minus_scaled(load_lanes(wr), col[list_b[r]], w0));
-        }
-    }
-}
-
 // V = W with each row r divided by the pivot of member list_b[r], and
 // cross[t][j] = cross[t][j] - V(r, t) W(r, j) over the rows in ascending
 // order: what the sides owe to each other through the members. Four rows t

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 
+#include "block_solve.h"
 #include "ldl_factor.h"
 
 namespace kelpie {
@@ -313,19 +314,74 @@ int next_dependent_variable(int n, int start, const int* is_free, const int* in_
     return -1;
 }
 
-// Direction that moves dependent variable i by 1 and the members so that the
-// free rows of H d stay zero: d_F = -(H_FF)^-1 H(F, i), d_i = 1.
+// The direction that moves dependent variable i by 1 and the members so that
+// the free rows of H d stay zero: d_F = -(H_FF)^-1 H(F, i), d_i = 1. Here d_F
+// is already in dir on the members; this moves x along d.
 Move move_dependent_variable(const Problem& p, double* x, Workspace& ws, int i, int* sweep_all) {
+    int* list = ws.list_a.get();
+    ws.dir[i] = 1.0;
+    const int count = list_members(p.n, ws.in_factor.get(), i, list);
+    return move_along_direction(p, x, ws, list, count, i, sweep_all);
+}
+
+#ifdef KELPIE_ROW_ORDER
+// d_F for dependent variable i, into dir on the members.
+void dependent_direction(const Problem& p, Workspace& ws, int i) {
     int* list = ws.list_a.get();
     double* dir = ws.dir.get();
     const double* h = column(p, i);
     const int members = list_members(p.n, ws.in_factor.get(), -1, list);
     for (int j = 0; j < members; ++j) dir[list[j]] = -h[list[j]];
     solve_with_factor(p.n, ws.L.get(), ws.D.get(), list, members, dir);
-    dir[i] = 1.0;
-    const int count = list_members(p.n, ws.in_factor.get(), i, list);
-    return move_along_direction(p, x, ws, list, count, i, sweep_all);
 }
+#else
+// Dependent variables whose d_F were solved together, side by side in
+// ws.block_w; `used` of them have been moved.
+struct DependentBatch {
+    int variable[kAppendBlock];
+    int count;
+    int used;
+};
+
+// Solves d_F for up to kAppendBlock dependent variables from `first` on, in
+// ascending order, with one pass over L: while the factor holds, a move along
+// one null direction changes neither the factor nor the flags of the
+// dependent variables after it, so their directions stay valid. Each side
+// gets the bits of solve_with_factor.
+void solve_dependent_batch(const Problem& p, Workspace& ws, int first, DependentBatch* batch) {
+    constexpr int K = kAppendBlock;
+    const int* is_free = ws.is_free.get();
+    const int* in_factor = ws.in_factor.get();
+    batch->count = 0;
+    batch->used = 0;
+    for (int i = first; i >= 0 && batch->count < K; i = next_dependent_variable(p.n, i + 1, is_free, in_factor)) {
+        batch->variable[batch->count++] = i;
+    }
+    int* list = ws.list_a.get();
+    double* W = ws.block_w.get();
+    const int members = list_members(p.n, in_factor, -1, list);
+    // Unused sides are zero, so that every side holds finite numbers.
+    for (int r = 0; r < members; ++r) {
+        for (int t = 0; t < K; ++t) {
+            W[static_cast<std::size_t>(r) * K + t] = t < batch->count ? -column(p, batch->variable[t])[list[r]] : 0.0;
+        }
+    }
+    solve_block(ws.L.get(), ws.D.get(), p.n, list, members, W);
+}
+
+// d_F for dependent variable i into dir on the members, from the batch when
+// it holds i next, else from a new batch that starts at i.
+void dependent_direction(const Problem& p, Workspace& ws, int i, DependentBatch* batch) {
+    constexpr int K = kAppendBlock;
+    if (batch->used == batch->count || batch->variable[batch->used] != i) solve_dependent_batch(p, ws, i, batch);
+    const int side = batch->used++;
+    int* list = ws.list_a.get();
+    double* dir = ws.dir.get();
+    const double* W = ws.block_w.get();
+    const int members = list_members(p.n, ws.in_factor.get(), -1, list);
+    for (int r = 0; r < members; ++r) dir[list[r]] = W[static_cast<std::size_t>(r) * K + side];
+}
+#endif
 
 }  // namespace
 
@@ -372,8 +428,16 @@ NewtonOutcome newton_stage(const Problem& p, double* x, Workspace& ws, int* swee
     // so the factor trades those members for that variable here and the
     // Newton step follows at once, instead of a pass of the main loop later;
     // the other dependent variables wait for the next Newton phase.
+#ifndef KELPIE_ROW_ORDER
+    DependentBatch batch{{}, 0, 0};
+#endif
     for (int i = next_dependent_variable(p.n, 0, ws.is_free.get(), ws.in_factor.get()); i >= 0;
          i = next_dependent_variable(p.n, i + 1, ws.is_free.get(), ws.in_factor.get())) {
+#ifdef KELPIE_ROW_ORDER
+        dependent_direction(p, ws, i);
+#else
+        dependent_direction(p, ws, i, &batch);
+#endif
         const Move move = move_dependent_variable(p, x, ws, i, sweep_all);
         if (move.outcome == MoveOutcome::kUnbounded) return NewtonOutcome::kUnbounded;
         if (move.outcome != MoveOutcome::kMoved || move.factor_still_holds) continue;

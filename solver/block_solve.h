@@ -1,0 +1,22 @@
+// Triangular solves with the free-set factor for kAppendBlock right-hand
+// sides at once, stored side by side: W[r * kAppendBlock + j] is entry r of
+// side j, for the member list[r]. One pass over L serves every side, and each
+// entry receives the operations, in the order, of the solve with one side.
+#ifndef KELPIE_BLOCK_SOLVE_H
+#define KELPIE_BLOCK_SOLVE_H
+
+namespace kelpie {
+
+// Forward substitution with the unit lower factor of the members list[0..count):
+// entry r takes its subtractions in ascending column order.
+void substitute_block(const double* L, int n, const int* list, int count, double* W);
+
+// Solves L diag(D) L' X = W on the members list[0..count), X overwriting W:
+// the forward substitution above, the division by the pivots, and the backward
+// substitution, in which entry r takes its subtractions in ascending order of
+// the later members.
+void solve_block(const double* L, const double* D, int n, const int* list, int count, double* W);
+
+}  // namespace kelpie
+
+#endif
