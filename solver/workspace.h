@@ -40,12 +40,13 @@ struct Workspace {
     HeapArray<double> z;
     HeapArray<double> trial;   // copy of the downdate vector for the pivot check of an addition
     HeapArray<int> kept_out;   // 1: failed the pivot guard, and no member has left since
-    HeapArray<double> block_w; // kAppendBlock x n: substitutions of a block of appended variables
+    HeapArray<double> block_w; // kAppendBlock x n: solves for a block of appended or dependent variables
     HeapArray<double> block_v;
 };
 
 // Variables entering after the last member are added this many at a time,
-// sharing one pass over the factor.
+// sharing one pass over the factor; the null directions of dependent
+// variables are solved this many at a time too.
 constexpr int kAppendBlock = 8;
 
 // Allocates every array for n variables and zeroes the flags. Returns false,
