@@ -8,10 +8,11 @@
 namespace kelpie {
 
 // One pass over the columns of L, four at a time.
-KELPIE_WITH_AVX2_CLONE void substitute_block(const double* L, int n, const int* list, int count, double* W) {
+KELPIE_WITH_AVX2_CLONE void substitute_block_columns(const double* L, int n, const int* list, int count, int first,
+                                                     int last, double* W) {
     constexpr int K = kAppendBlock;
-    int s = 0;
-    for (; s + 4 <= count; s += 4) {
+    int s = first;
+    for (; s + 4 <= last; s += 4) {
         const double* c0 = L + static_cast<std::size_t>(list[s]) * n;
         const double* c1 = L + static_cast<std::size_t>(list[s + 1]) * n;
         const double* c2 = L + static_cast<std::size_t>(list[s + 2]) * n;
@@ -55,7 +56,7 @@ KELPIE_WITH_AVX2_CLONE void substitute_block(const double* L, int n, const int* 
             store_lanes(wr, x);
         }
     }
-    for (; s < count; ++s) {
+    for (; s < last; ++s) {
         const double* col = L + static_cast<std::size_t>(list[s]) * n;
         const Lanes w0 = load_lanes(W + static_cast<std::size_t>(s) * K);
         for (int r = s + 1; r < count; ++r) {
@@ -63,6 +64,10 @@ KELPIE_WITH_AVX2_CLONE void substitute_block(const double* L, int n, const int* 
             store_lanes(wr, minus_scaled(load_lanes(wr), col[list[r]], w0));
         }
     }
+}
+
+void substitute_block(const double* L, int n, const int* list, int count, double* W) {
+    substitute_block_columns(L, n, list, count, 0, count, W);
 }
 
 KELPIE_WITH_AVX2_CLONE void solve_block(const double* L, const double* D, int n, const int* list, int count,

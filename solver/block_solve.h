@@ -11,6 +11,12 @@ namespace kelpie {
 // entry r takes its subtractions in ascending column order.
 void substitute_block(const double* L, int n, const int* list, int count, double* W);
 
+// The part of it that the columns of the members list[first..last) make:
+// each entry r > s takes column s's subtraction, in ascending column order.
+// Run over consecutive ranges, it gives the bits of substitute_block; a side
+// can be read off between two ranges, having taken only the columns before.
+void substitute_block_columns(const double* L, int n, const int* list, int count, int first, int last, double* W);
+
 // Solves L diag(D) L' X = W on the members list[0..count), X overwriting W:
 // the forward substitution above, the division by the pivots, and the backward
 // substitution, in which entry r takes its subtractions in ascending order of

@@ -198,32 +198,29 @@ void reduce_later_rows(const Problem& p, const double* L, int i, const int* list
 #endif
 }
 
-// Adds free variable i to the factor. Returns false, changing nothing in the
-// factor, when its pivot or a pivot of a later member would not be safe.
-bool add_variable(const Problem& p, Workspace& ws, int i) {
-    const int n = p.n;
-    double* L = ws.L.get();
-    double* D = ws.D.get();
-    int* list_a = ws.list_a.get();
-    int* list_b = ws.list_b.get();
-    double* w = ws.w.get();
-    double* v = ws.v.get();
-    double* z = ws.z.get();
-    int count_a = 0;
-    int count_b = 0;
-    split_members(n, i, ws.in_factor.get(), list_b, &count_b, list_a, &count_a);
-
-    // The pivot of i needs only the members before it; the later rows of
-    // its column are formed only for a pivot that passes.
-    substitute_entering_column(p, L, i, list_b, count_b, w);
+// The pivot of entering variable i from its substitution w over the members
+// before it, list_b[0..count_b); v receives w over their pivots.
+double entering_pivot(const Problem& p, const double* D, int i, const int* list_b, int count_b, const double* w,
+                      double* v) {
     for (int r = 0; r < count_b; ++r) v[r] = w[r] / D[list_b[r]];
     const blas_int count = count_b;
     const blas_int one = 1;
-    const double h_ii = column(p, i)[i];
-    const double pivot = h_ii - KELPIE_BLAS(ddot)(&count, w, &one, v, &one);
-    if (!pivot_is_safe(pivot, h_ii)) return false;
+    return column(p, i)[i] - KELPIE_BLAS(ddot)(&count, w, &one, v, &one);
+}
 
-    reduce_later_rows(p, L, i, list_b, count_b, w, list_a, count_a, z);
+// Finishes the addition of i once its pivot has passed: with w and v over
+// the members before it and z(A) = H(A, i) - L_AB w over the members after
+// it, checks the pivots of the later members and, when all are safe, writes
+// i's row and column and downdates the later block. Returns false, changing
+// nothing in the factor, when a later pivot would not be safe.
+bool complete_addition(const Problem& p, Workspace& ws, int i, const int* list_b, int count_b, const int* list_a,
+                       int count_a, double pivot) {
+    const int n = p.n;
+    double* L = ws.L.get();
+    double* D = ws.D.get();
+    double* w = ws.w.get();
+    const double* v = ws.v.get();
+    double* z = ws.z.get();
     for (int r = 0; r < count_a; ++r) z[list_a[r]] = z[list_a[r]] / pivot;
     if (count_a > 0) {
         double* trial = ws.trial.get();
@@ -239,7 +236,96 @@ bool add_variable(const Problem& p, Workspace& ws, int i) {
     return true;
 }
 
+// Adds free variable i to the factor. Returns false, changing nothing in the
+// factor, when its pivot or a pivot of a later member would not be safe.
+bool add_variable(const Problem& p, Workspace& ws, int i) {
+    int* list_a = ws.list_a.get();
+    int* list_b = ws.list_b.get();
+    double* w = ws.w.get();
+    int count_a = 0;
+    int count_b = 0;
+    split_members(p.n, i, ws.in_factor.get(), list_b, &count_b, list_a, &count_a);
+
+    // The pivot of i needs only the members before it; the later rows of
+    // its column are formed only for a pivot that passes.
+    substitute_entering_column(p, ws.L.get(), i, list_b, count_b, w);
+    const double pivot = entering_pivot(p, ws.D.get(), i, list_b, count_b, w, ws.v.get());
+    if (!pivot_is_safe(pivot, column(p, i)[i])) return false;
+    reduce_later_rows(p, ws.L.get(), i, list_b, count_b, w, list_a, count_a, ws.z.get());
+    return complete_addition(p, ws, i, list_b, count_b, list_a, count_a, pivot);
+}
+
 #ifndef KELPIE_ROW_ORDER
+// Free variables in the middle of the elimination order tried together: the
+// substitutions of up to kAppendBlock of them share one pass over L. A try
+// that fails leaves the factor as it was, so the passes of the later ones
+// stay valid; one that succeeds changes it, and the rest are formed again.
+struct TryBatch {
+    int variable[kAppendBlock];
+    int count;
+    int used;
+};
+
+// Collects the next, up to kAppendBlock, variables from `first` to `last`
+// that the addition phase will try, and forms for each of them, over all
+// members in ascending order, what add_variable forms one variable at a
+// time, with the same operations in the same order: the substitution w over
+// the members before it, then z = H(A, i) - L_AB w over the members after it.
+// Side t is read off, into block_v, once the columns of the members before
+// its variable are done.
+void prepare_try_batch(const Problem& p, Workspace& ws, int first, int last, int retries_left, TryBatch* batch) {
+    constexpr int K = kAppendBlock;
+    const int n = p.n;
+    const int* in_factor = ws.in_factor.get();
+    const int* is_free = ws.is_free.get();
+    const int* kept_out = ws.kept_out.get();
+    batch->count = 0;
+    batch->used = 0;
+    for (int i = first; i <= last && batch->count < K; ++i) {
+        if (in_factor[i] < is_free[i] && (kept_out[i] == 0 || retries_left > 0)) batch->variable[batch->count++] = i;
+    }
+    int* members = ws.list_a.get();
+    int m = 0;
+    for (int j = 0; j < n; ++j) {
+        if (in_factor[j] != 0) members[m++] = j;
+    }
+    double* W = ws.block_w.get();
+    for (int r = 0; r < m; ++r) {
+        for (int t = 0; t < K; ++t) {
+            W[static_cast<std::size_t>(r) * K + t] = t < batch->count ? column(p, batch->variable[t])[members[r]] : 0.0;
+        }
+    }
+    int done = 0;  // columns applied to every side still open
+    for (int t = 0; t < batch->count; ++t) {
+        int before = done;
+        while (before < m && members[before] < batch->variable[t]) ++before;
+        substitute_block_columns(ws.L.get(), n, members, m, done, before, W);
+        done = before;
+        double* side = ws.block_v.get() + static_cast<std::size_t>(t) * n;
+        for (int r = 0; r < m; ++r) {
+            side[r] = W[static_cast<std::size_t>(r) * K + t];
+            W[static_cast<std::size_t>(r) * K + t] = 0.0;  // a finished side takes no further part
+        }
+    }
+}
+
+// add_variable for i with its substitution and later rows already formed:
+// `side` holds them over all members in ascending order.
+bool add_tried_variable(const Problem& p, Workspace& ws, int i, const double* side) {
+    int* list_a = ws.list_a.get();
+    int* list_b = ws.list_b.get();
+    double* w = ws.w.get();
+    int count_a = 0;
+    int count_b = 0;
+    split_members(p.n, i, ws.in_factor.get(), list_b, &count_b, list_a, &count_a);
+    for (int r = 0; r < count_b; ++r) w[r] = side[r];
+    const double pivot = entering_pivot(p, ws.D.get(), i, list_b, count_b, w, ws.v.get());
+    if (!pivot_is_safe(pivot, column(p, i)[i])) return false;
+    double* z = ws.z.get();
+    for (int r = 0; r < count_a; ++r) z[list_a[r]] = side[count_b + r];
+    return complete_addition(p, ws, i, list_b, count_b, list_a, count_a, pivot);
+}
+
 // V = W with each row r divided by the pivot of member list_b[r], and
 // cross[t][j] = cross[t][j] - V(r, t) W(r, j) over the rows in ascending
 // order: what the sides owe to each other through the members. Four rows t
@@ -463,11 +549,35 @@ FactorChanges update_free_factor(const Problem& p, Workspace& ws) {
         if (in_factor[i] != 0) last_member = i;
     }
 #endif
+#ifndef KELPIE_ROW_ORDER
+    TryBatch batch{{}, 0, 0};
+    bool last_try_failed = false;
+#endif
     for (int i = 0; i <= last_member; ++i) {
         if (is_free[i] == 0) kept_out[i] = 0;
         if (!(in_factor[i] < is_free[i])) continue;
         const bool try_it = kept_out[i] == 0 || retries_left > 0;
-        if (try_it && add_variable(p, ws, i)) {
+        bool entered = false;
+        if (try_it) {
+#ifdef KELPIE_ROW_ORDER
+            entered = add_variable(p, ws, i);
+#else
+            // Tries that fail come in runs (once the members span what the
+            // free variables can add); after a failure they go in batches,
+            // until one succeeds.
+            const bool in_batch = batch.used < batch.count && batch.variable[batch.used] == i;
+            if (in_batch || last_try_failed) {
+                if (!in_batch) prepare_try_batch(p, ws, i, last_member, retries_left, &batch);
+                const double* side = ws.block_v.get() + static_cast<std::size_t>(batch.used++) * p.n;
+                entered = add_tried_variable(p, ws, i, side);
+            } else {
+                entered = add_variable(p, ws, i);
+            }
+            if (entered) batch.count = 0;
+            last_try_failed = !entered;
+#endif
+        }
+        if (entered) {
             if (kept_out[i] != 0) --retries_left;
             kept_out[i] = 0;
             in_factor[i] = 1;

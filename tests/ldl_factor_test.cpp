@@ -238,4 +238,73 @@ TEST(LdlFactor, AppendedBlocksGiveTheBitsOfOneVariableAtATime) {
     }
 }
 
+// Variables entering in the middle of the elimination order, where tries
+// that fail and tries that succeed alternate: every other one repeats, up to
+// a factor, the column of A of a member before or after it (its own pivot or
+// a later one fails the guard), the others are independent. After a failure
+// the tries go in batches; the factor must hold the bits of trying them one
+// phase at a time, and a success must not let the rest of a batch be used.
+TEST(LdlFactor, TriesInTheMiddleGiveTheBitsOfOneVariableAtATime) {
+    std::mt19937_64 rng(12);
+    std::normal_distribution<double> normal;
+    for (int n : {24, 48, 96}) {
+        const int front = n / 8, back = 3 * n / 4, rows = n;  // members: [0, front) and [back, n)
+        std::vector<int> base;
+        for (int i = 0; i < n; ++i) {
+            if (i < front || i >= back) base.push_back(i);
+        }
+        std::vector<double> A(static_cast<size_t>(rows) * n);
+        for (int j = 0; j < n; ++j) {
+            const bool repeat = j >= front && j < back && (j - front) % 2 == 0;
+            const int source = base[static_cast<size_t>(rng() % base.size())];
+            const double scale = 0.5 + std::fabs(normal(rng));
+            for (int r = 0; r < rows; ++r) {
+                double& e = A[r + static_cast<size_t>(j) * rows];
+                e = repeat ? 0.0 : normal(rng);
+                if (repeat && source < j) e = scale * A[r + static_cast<size_t>(source) * rows];
+            }
+        }
+        // Columns that repeat a member after them, now that it is filled.
+        for (int j = front; j < back; j += 2) {
+            bool empty = true;
+            for (int r = 0; r < rows; ++r) empty = empty && A[r + static_cast<size_t>(j) * rows] == 0.0;
+            if (!empty) continue;
+            const int source = base[static_cast<size_t>(front + rng() % (n - back))];
+            for (int r = 0; r < rows; ++r) A[r + static_cast<size_t>(j) * rows] = 2.0 * A[r + static_cast<size_t>(source) * rows];
+        }
+        std::vector<double> H(static_cast<size_t>(n) * n, 0.0);
+        for (int c = 0; c < n; ++c) {
+            for (int r = 0; r < n; ++r) {
+                double sum = 0.0;
+                for (int k = 0; k < rows; ++k) sum += A[k + static_cast<size_t>(r) * rows] * A[k + static_cast<size_t>(c) * rows];
+                H[r + static_cast<size_t>(c) * n] = sum;
+            }
+        }
+        FactorFixture batched(n, H), single(n, H);
+        std::vector<int> members(n, 0);
+        for (int i : base) members[i] = 1;
+        batched.set_free(members);
+        single.set_free(members);
+        std::vector<int> all(n, 1), one_by_one = members;
+        batched.set_free(all);
+        for (int i = front; i < back; ++i) {
+            one_by_one[i] = 1;
+            single.set_free(one_by_one);
+        }
+        int kept_out = 0;
+        for (int r = 0; r < n; ++r) {
+            ASSERT_EQ(batched.ws.in_factor[r], single.ws.in_factor[r]) << "n " << n << " variable " << r;
+            kept_out += 1 - batched.ws.in_factor[r];
+            if (!batched.ws.in_factor[r]) continue;
+            EXPECT_EQ(batched.ws.D[r], single.ws.D[r]) << "n " << n << " pivot " << r;
+            for (int c = 0; c < r; ++c) {
+                if (!batched.ws.in_factor[c]) continue;
+                EXPECT_EQ(batched.L(r, c), single.L(r, c)) << "n " << n << " L(" << r << ", " << c << ")";
+            }
+        }
+        EXPECT_EQ(kept_out, (back - front + 1) / 2) << "n " << n;
+        EXPECT_LT(factor_error(batched), 1e-9) << "n " << n;
+    }
+}
+
 }  // namespace
