@@ -66,6 +66,17 @@ KELPIE_WITH_AVX2_CLONE void substitute_block_columns(const double* L, int n, con
     }
 }
 
+void gather_sides(const Problem& p, const int* variables, int count, const int* list, int m, bool negate, double* W) {
+    constexpr int K = kAppendBlock;
+    for (int r = 0; r < m; ++r) {
+        for (int t = 0; t < K; ++t) {
+            double h = 0.0;
+            if (t < count) h = negate ? -column(p, variables[t])[list[r]] : column(p, variables[t])[list[r]];
+            W[static_cast<std::size_t>(r) * K + t] = h;
+        }
+    }
+}
+
 void substitute_block(const double* L, int n, const int* list, int count, double* W) {
     substitute_block_columns(L, n, list, count, 0, count, W);
 }

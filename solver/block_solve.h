@@ -5,7 +5,22 @@
 #ifndef KELPIE_BLOCK_SOLVE_H
 #define KELPIE_BLOCK_SOLVE_H
 
+#include "workspace.h"
+
 namespace kelpie {
+
+// Variables whose sides were formed together; `used` of them have been
+// taken, in ascending order.
+struct VariableBatch {
+    int variable[kAppendBlock];
+    int count;
+    int used;
+};
+
+// W[r * kAppendBlock + t] = H(list[r], variables[t]) (negated when `negate`)
+// for the rows r < m and the sides t < count; the unused sides are zero, so
+// that every side holds finite numbers.
+void gather_sides(const Problem& p, const int* variables, int count, const int* list, int m, bool negate, double* W);
 
 // Forward substitution with the unit lower factor of the members list[0..count):
 // entry r takes its subtractions in ascending column order.

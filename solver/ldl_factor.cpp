@@ -260,12 +260,7 @@ bool add_variable(const Problem& p, Workspace& ws, int i) {
 // substitutions of up to kAppendBlock of them share one pass over L. A try
 // that fails leaves the factor as it was, so the passes of the later ones
 // stay valid; one that succeeds changes it, and the rest are formed again.
-struct TryBatch {
-    int variable[kAppendBlock];
-    int count;
-    int used;
-};
-
+//
 // Collects the next, up to kAppendBlock, variables from `first` to `last`
 // that the addition phase will try, and forms for each of them, over all
 // members in ascending order, what add_variable forms one variable at a
@@ -273,7 +268,7 @@ struct TryBatch {
 // the members before it, then z = H(A, i) - L_AB w over the members after it.
 // Side t is read off, into block_v, once the columns of the members before
 // its variable are done.
-void prepare_try_batch(const Problem& p, Workspace& ws, int first, int last, int retries_left, TryBatch* batch) {
+void prepare_try_batch(const Problem& p, Workspace& ws, int first, int last, int retries_left, VariableBatch* batch) {
     constexpr int K = kAppendBlock;
     const int n = p.n;
     const int* in_factor = ws.in_factor.get();
@@ -290,11 +285,7 @@ void prepare_try_batch(const Problem& p, Workspace& ws, int first, int last, int
         if (in_factor[j] != 0) members[m++] = j;
     }
     double* W = ws.block_w.get();
-    for (int r = 0; r < m; ++r) {
-        for (int t = 0; t < K; ++t) {
-            W[static_cast<std::size_t>(r) * K + t] = t < batch->count ? column(p, batch->variable[t])[members[r]] : 0.0;
-        }
-    }
+    gather_sides(p, batch->variable, batch->count, members, m, false, W);
     int done = 0;  // columns applied to every side still open
     for (int t = 0; t < batch->count; ++t) {
         int before = done;
@@ -378,10 +369,7 @@ void add_appended_block(const Problem& p, Workspace& ws, int* list_b, int* count
     double* w = ws.w.get();
     double* v = ws.v.get();
 
-    // Unused sides are zero, so that every side holds finite numbers.
-    for (int r = 0; r < m; ++r) {
-        for (int j = 0; j < K; ++j) W[static_cast<std::size_t>(r) * K + j] = j < k ? column(p, group[j])[list_b[r]] : 0.0;
-    }
+    gather_sides(p, group, k, list_b, m, false, W);
     substitute_block(L, n, list_b, m, W);
     // cross[t][j]: the entry of side j at group variable t (t < j), reduced by
     // the members; L(group[t], member) is V's side t.
@@ -548,9 +536,7 @@ FactorChanges update_free_factor(const Problem& p, Workspace& ws) {
     for (int i = 0; i < p.n; ++i) {
         if (in_factor[i] != 0) last_member = i;
     }
-#endif
-#ifndef KELPIE_ROW_ORDER
-    TryBatch batch{{}, 0, 0};
+    VariableBatch batch{{}, 0, 0};
     bool last_try_failed = false;
 #endif
     for (int i = 0; i <= last_member; ++i) {

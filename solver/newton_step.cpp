@@ -335,20 +335,12 @@ void dependent_direction(const Problem& p, Workspace& ws, int i) {
     solve_with_factor(p.n, ws.L.get(), ws.D.get(), list, members, dir);
 }
 #else
-// Dependent variables whose d_F were solved together, side by side in
-// ws.block_w; `used` of them have been moved.
-struct DependentBatch {
-    int variable[kAppendBlock];
-    int count;
-    int used;
-};
-
 // Solves d_F for up to kAppendBlock dependent variables from `first` on, in
 // ascending order, with one pass over L: while the factor holds, a move along
 // one null direction changes neither the factor nor the flags of the
 // dependent variables after it, so their directions stay valid. Each side
 // gets the bits of solve_with_factor.
-void solve_dependent_batch(const Problem& p, Workspace& ws, int first, DependentBatch* batch) {
+void solve_dependent_batch(const Problem& p, Workspace& ws, int first, VariableBatch* batch) {
     constexpr int K = kAppendBlock;
     const int* is_free = ws.is_free.get();
     const int* in_factor = ws.in_factor.get();
@@ -360,18 +352,13 @@ void solve_dependent_batch(const Problem& p, Workspace& ws, int first, Dependent
     int* list = ws.list_a.get();
     double* W = ws.block_w.get();
     const int members = list_members(p.n, in_factor, -1, list);
-    // Unused sides are zero, so that every side holds finite numbers.
-    for (int r = 0; r < members; ++r) {
-        for (int t = 0; t < K; ++t) {
-            W[static_cast<std::size_t>(r) * K + t] = t < batch->count ? -column(p, batch->variable[t])[list[r]] : 0.0;
-        }
-    }
+    gather_sides(p, batch->variable, batch->count, list, members, true, W);
     solve_block(ws.L.get(), ws.D.get(), p.n, list, members, W);
 }
 
 // d_F for dependent variable i into dir on the members, from the batch when
 // it holds i next, else from a new batch that starts at i.
-void dependent_direction(const Problem& p, Workspace& ws, int i, DependentBatch* batch) {
+void dependent_direction(const Problem& p, Workspace& ws, int i, VariableBatch* batch) {
     constexpr int K = kAppendBlock;
     if (batch->used == batch->count || batch->variable[batch->used] != i) solve_dependent_batch(p, ws, i, batch);
     const int side = batch->used++;
@@ -429,7 +416,7 @@ NewtonOutcome newton_stage(const Problem& p, double* x, Workspace& ws, int* swee
     // Newton step follows at once, instead of a pass of the main loop later;
     // the other dependent variables wait for the next Newton phase.
 #ifndef KELPIE_ROW_ORDER
-    DependentBatch batch{{}, 0, 0};
+    VariableBatch batch{{}, 0, 0};
 #endif
     for (int i = next_dependent_variable(p.n, 0, ws.is_free.get(), ws.in_factor.get()); i >= 0;
          i = next_dependent_variable(p.n, i + 1, ws.is_free.get(), ws.in_factor.get())) {
