@@ -43,28 +43,33 @@ bool rank_one_update_keeps_pivots_safe(const Problem& p, int m, const double* L,
     const int n = p.n;
     int k = 0;
 #ifndef KELPIE_ROW_ORDER
-    // Two positions per pass over the later rows, as in the update itself.
-    for (; k + 1 < m; k += 2) {
-        const int c0 = idx[k];
-        const int c1 = idx[k + 1];
-        const double y0 = y[c0];
-        const double d0 = D[c0] + (alpha * y0) * y0;
-        if (!pivot_is_safe(d0, column(p, c0)[c0])) return false;
-        const double alpha1 = alpha * (D[c0] / d0);
-        if (alpha1 == 0) return true;
-        const double* col0 = L + static_cast<std::size_t>(c0) * n;
-        y[c1] = y[c1] - col0[c1] * y0;
-        const double y1 = y[c1];
-        const double d1 = D[c1] + (alpha1 * y1) * y1;
-        if (!pivot_is_safe(d1, column(p, c1)[c1])) return false;
-        const double* col1 = L + static_cast<std::size_t>(c1) * n;
-        for (int k2 = k + 2; k2 < m; ++k2) {
-            const int q = idx[k2];
-            const double y_q = y[q] - col0[q] * y0;
-            y[q] = y_q - col1[q] * y1;
+    // Four positions per pass over the later rows, as in the update itself.
+    for (; k + 3 < m; k += 4) {
+        double y_step[4];
+        const double* col[4];
+        for (int t = 0; t < 4; ++t) {
+            const int pt = idx[k + t];
+            const double y_t = y[pt];
+            const double d = D[pt] + (alpha * y_t) * y_t;
+            if (!pivot_is_safe(d, column(p, pt)[pt])) return false;
+            const double rho = D[pt] / d;
+            y_step[t] = y_t;
+            col[t] = L + static_cast<std::size_t>(pt) * n;
+            for (int u = t + 1; u < 4; ++u) {
+                const int q = idx[k + u];
+                y[q] = y[q] - col[t][q] * y_t;
+            }
+            alpha = alpha * rho;
+            if (alpha == 0) return true;
         }
-        alpha = alpha1 * (D[c1] / d1);
-        if (alpha == 0) return true;
+        const double* c0 = col[0];
+        const double* c1 = col[1];
+        const double* c2 = col[2];
+        const double* c3 = col[3];
+        for (int k2 = k + 4; k2 < m; ++k2) {
+            const int q = idx[k2];
+            y[q] = (((y[q] - c0[q] * y_step[0]) - c1[q] * y_step[1]) - c2[q] * y_step[2]) - c3[q] * y_step[3];
+        }
     }
 #endif
     for (; k < m; ++k) {
@@ -464,44 +469,59 @@ void add_appended_variables(const Problem& p, Workspace& ws, int first, int* ret
 void ldl_rank_one_update(int m, double* L, int n, double* D, const int* idx, double* y, double alpha) {
     int k = 0;
 #ifndef KELPIE_ROW_ORDER
-    // Two positions per pass over the later rows: position k+1 first takes
-    // step k's change to its own row, then every later row takes step k's
-    // change and step k+1's, in that order, as in one position at a time.
-    for (; k + 1 < m; k += 2) {
-        const int p0 = idx[k];
-        const int p1 = idx[k + 1];
-        const double y0 = y[p0];
-        const double d0 = D[p0] + (alpha * y0) * y0;
-        const double rho0 = D[p0] / d0;
-        D[p0] = d0;
-        const double gain0 = (alpha * y0) / d0;
-        double* col0 = column_of(L, n, p0);
-        const double alpha1 = alpha * rho0;
-        if (alpha1 == 0) {  // step k is the last one
-            modify_later_rows(col0, idx, k + 1, m, rho0, gain0, y0, y);
+    // Four positions per pass over the later rows: the positions first take
+    // the earlier steps of their group among themselves, then every later
+    // row takes the group's steps in order, as in one position at a time.
+    for (; k + 3 < m; k += 4) {
+        double rho[4], gain[4], y_step[4];
+        double* col[4];
+        int steps = 0;
+        bool stopped = false;  // alpha became exactly 0: this group's steps are the last
+        while (steps < 4 && !stopped) {
+            const int t = steps;
+            const int pt = idx[k + t];
+            const double y_t = y[pt];
+            const double d = D[pt] + (alpha * y_t) * y_t;
+            rho[t] = D[pt] / d;
+            D[pt] = d;
+            gain[t] = (alpha * y_t) / d;
+            y_step[t] = y_t;
+            col[t] = column_of(L, n, pt);
+            for (int u = t + 1; u < 4; ++u) {
+                const int q = idx[k + u];
+                const double ell = col[t][q];
+                col[t][q] = ell * rho[t] + gain[t] * y[q];
+                y[q] = y[q] - ell * y_t;
+            }
+            alpha = alpha * rho[t];
+            ++steps;
+            stopped = alpha == 0;
+        }
+        if (!stopped) {
+            double* c0 = col[0];
+            double* c1 = col[1];
+            double* c2 = col[2];
+            double* c3 = col[3];
+            for (int k2 = k + 4; k2 < m; ++k2) {
+                const int q = idx[k2];
+                double y_q = y[q];
+                const double e0 = c0[q];
+                c0[q] = e0 * rho[0] + gain[0] * y_q;
+                y_q = y_q - e0 * y_step[0];
+                const double e1 = c1[q];
+                c1[q] = e1 * rho[1] + gain[1] * y_q;
+                y_q = y_q - e1 * y_step[1];
+                const double e2 = c2[q];
+                c2[q] = e2 * rho[2] + gain[2] * y_q;
+                y_q = y_q - e2 * y_step[2];
+                const double e3 = c3[q];
+                c3[q] = e3 * rho[3] + gain[3] * y_q;
+                y[q] = y_q - e3 * y_step[3];
+            }
+        } else {
+            for (int t = 0; t < steps; ++t) modify_later_rows(col[t], idx, k + 4, m, rho[t], gain[t], y_step[t], y);
             return;
         }
-        const double ell = col0[p1];
-        col0[p1] = ell * rho0 + gain0 * y[p1];
-        y[p1] = y[p1] - ell * y0;
-
-        const double y1 = y[p1];
-        const double d1 = D[p1] + (alpha1 * y1) * y1;
-        const double rho1 = D[p1] / d1;
-        D[p1] = d1;
-        const double gain1 = (alpha1 * y1) / d1;
-        double* col1 = column_of(L, n, p1);
-        for (int k2 = k + 2; k2 < m; ++k2) {
-            const int q = idx[k2];
-            const double ell0 = col0[q];
-            col0[q] = ell0 * rho0 + gain0 * y[q];
-            const double y_q = y[q] - ell0 * y0;
-            const double ell1 = col1[q];
-            col1[q] = ell1 * rho1 + gain1 * y_q;
-            y[q] = y_q - ell1 * y1;
-        }
-        alpha = alpha1 * rho1;
-        if (alpha == 0) return;
     }
 #endif
     for (; k < m; ++k) {

@@ -11,6 +11,11 @@
 #include "qp_test_util.h"
 #include "workspace.h"
 
+// The same routine from the reference build, which takes one position at a time.
+namespace kelpie_row_order {
+void ldl_rank_one_update(int m, double* L, int n, double* D, const int* idx, double* y, double alpha);
+}
+
 namespace {
 
 // A workspace over H with the given free flags; the factor starts empty.
@@ -124,6 +129,39 @@ TEST(LdlRankOneUpdate, EmptyZeroWeightAndExactStop) {
         EXPECT_EQ(L[1], L0[1]);
         EXPECT_EQ(L[5], L0[5]);
         EXPECT_NE(L[2], L0[2]);
+    }
+}
+
+// Positions go through the update in groups; every entry of L, D and y must
+// get the bits of one position at a time, also when alpha reaches exactly 0
+// (an old pivot of 0) at any place inside a group or in the remainder.
+TEST(LdlRankOneUpdate, GroupsOfPositionsGiveTheBitsOfOnePositionAtATime) {
+    struct Case {
+        int m;
+        int zero_pivot_at;  // position whose old pivot is 0, or -1
+        double alpha;
+    };
+    const Case cases[] = {{1, -1, 1.0}, {4, -1, -0.7}, {5, -1, 2.0}, {11, -1, -0.3}, {13, -1, 1.5},
+                          {9, 0, 1.0},  {9, 1, 1.0},   {9, 2, -1.0}, {9, 3, 1.0},   {9, 6, 1.0},  {10, 9, 1.0}};
+    std::mt19937_64 rng(5);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    for (const Case& c : cases) {
+        const int n = 2 * c.m + 3;
+        std::vector<int> idx;
+        for (int k = 0; k < c.m; ++k) idx.push_back(2 * k + 1 + (k % 3 == 0 ? 1 : 0));  // gaps of 1 and 2
+        std::vector<double> L(static_cast<size_t>(n) * n), D(n), y(n);
+        for (double& e : L) e = unit(rng);
+        for (int i = 0; i < n; ++i) {
+            D[i] = 1.0 + unit(rng) * 0.5;
+            y[i] = unit(rng);
+        }
+        if (c.zero_pivot_at >= 0) D[idx[c.zero_pivot_at]] = 0.0;
+        std::vector<double> L_ref = L, D_ref = D, y_ref = y;
+        kelpie::ldl_rank_one_update(c.m, L.data(), n, D.data(), idx.data(), y.data(), c.alpha);
+        kelpie_row_order::ldl_rank_one_update(c.m, L_ref.data(), n, D_ref.data(), idx.data(), y_ref.data(), c.alpha);
+        EXPECT_EQ(L, L_ref) << "m " << c.m << " zero pivot at " << c.zero_pivot_at;
+        EXPECT_EQ(D, D_ref) << "m " << c.m << " zero pivot at " << c.zero_pivot_at;
+        EXPECT_EQ(y, y_ref) << "m " << c.m << " zero pivot at " << c.zero_pivot_at;
     }
 }
 
