@@ -7,52 +7,35 @@
 
 namespace kelpie {
 
-// One pass over the columns of L, four at a time.
+// One pass over the columns of L, six at a time: the six sides' entries of
+// those columns stay in registers while each later row takes its six
+// subtractions in one visit, so every row of W is read and written once per
+// six columns.
 KELPIE_WITH_AVX2_CLONE void substitute_block_columns(const double* L, int n, const int* list, int count, int first,
                                                      int last, double* W) {
     constexpr int K = kAppendBlock;
+    constexpr int C = 6;
     int s = first;
-    for (; s + 4 <= last; s += 4) {
-        const double* c0 = L + static_cast<std::size_t>(list[s]) * n;
-        const double* c1 = L + static_cast<std::size_t>(list[s + 1]) * n;
-        const double* c2 = L + static_cast<std::size_t>(list[s + 2]) * n;
-        const double* c3 = L + static_cast<std::size_t>(list[s + 3]) * n;
-        const int b1 = list[s + 1], b2 = list[s + 2], b3 = list[s + 3];
-        double* row = W + static_cast<std::size_t>(s) * K;
-        const Lanes w0 = load_lanes(row);
-        const Lanes w1 = minus_scaled(load_lanes(row + K), c0[b1], w0);
-        const Lanes w2 = minus_scaled(minus_scaled(load_lanes(row + 2 * K), c0[b2], w0), c1[b2], w1);
-        const Lanes w3 =
-            minus_scaled(minus_scaled(minus_scaled(load_lanes(row + 3 * K), c0[b3], w0), c1[b3], w1), c2[b3], w2);
-        store_lanes(row + K, w1);
-        store_lanes(row + 2 * K, w2);
-        store_lanes(row + 3 * K, w3);
-        // Two rows per step, interleaved, so that their chains of
-        // subtractions overlap.
-        int r = s + 4;
-        for (; r + 2 <= count; r += 2) {
+    for (; s + C <= last; s += C) {
+        const double* c[C];
+        for (int t = 0; t < C; ++t) c[t] = L + static_cast<std::size_t>(list[s + t]) * n;
+        // The six columns' own rows first: each takes the columns before it.
+        double* head = W + static_cast<std::size_t>(s) * K;
+        Lanes w[C];
+#pragma GCC unroll 6
+        for (int t = 0; t < C; ++t) {
+            Lanes x = load_lanes(head + t * K);
+#pragma GCC unroll 6
+            for (int u = 0; u < t; ++u) x = minus_scaled(x, c[u][list[s + t]], w[u]);
+            w[t] = x;
+            store_lanes(head + t * K, x);
+        }
+        for (int r = s + C; r < count; ++r) {
             const int b = list[r];
-            const int b_next = list[r + 1];
             double* wr = W + static_cast<std::size_t>(r) * K;
             Lanes x = load_lanes(wr);
-            Lanes y = load_lanes(wr + K);
-            x = minus_scaled(x, c0[b], w0);
-            y = minus_scaled(y, c0[b_next], w0);
-            x = minus_scaled(x, c1[b], w1);
-            y = minus_scaled(y, c1[b_next], w1);
-            x = minus_scaled(x, c2[b], w2);
-            y = minus_scaled(y, c2[b_next], w2);
-            x = minus_scaled(x, c3[b], w3);
-            y = minus_scaled(y, c3[b_next], w3);
-            store_lanes(wr, x);
-            store_lanes(wr + K, y);
-        }
-        for (; r < count; ++r) {
-            const int b = list[r];
-            double* wr = W + static_cast<std::size_t>(r) * K;
-            const Lanes x = minus_scaled(minus_scaled(minus_scaled(minus_scaled(load_lanes(wr), c0[b], w0), c1[b], w1),
-                                                      c2[b], w2),
-                                         c3[b], w3);
+#pragma GCC unroll 6
+            for (int t = 0; t < C; ++t) x = minus_scaled(x, c[t][b], w[t]);
             store_lanes(wr, x);
         }
     }
