@@ -139,27 +139,29 @@ void substitute_entering_column(const Problem& p, const double* L, int i, const 
         for (int s = 0; s < r; ++s) w[r] = w[r] - L[b + static_cast<std::size_t>(list_b[s]) * n] * w[s];
     }
 #else
-    // Four columns at a time: the small triangle among their own rows first,
-    // then every later row takes the four subtractions in column order.
+    // Eight columns at a time: the small triangle among their own rows first,
+    // then every later row takes the eight subtractions in column order.
+    constexpr int C = 8;
     int s = 0;
-    for (; s + 4 <= count_b; s += 4) {
-        const double* c0 = L + static_cast<std::size_t>(list_b[s]) * n;
-        const double* c1 = L + static_cast<std::size_t>(list_b[s + 1]) * n;
-        const double* c2 = L + static_cast<std::size_t>(list_b[s + 2]) * n;
-        const double* c3 = L + static_cast<std::size_t>(list_b[s + 3]) * n;
-        const double w0 = w[s];
-        w[s + 1] = w[s + 1] - c0[list_b[s + 1]] * w0;
-        const double w1 = w[s + 1];
-        w[s + 2] = w[s + 2] - c0[list_b[s + 2]] * w0;
-        w[s + 2] = w[s + 2] - c1[list_b[s + 2]] * w1;
-        const double w2 = w[s + 2];
-        w[s + 3] = w[s + 3] - c0[list_b[s + 3]] * w0;
-        w[s + 3] = w[s + 3] - c1[list_b[s + 3]] * w1;
-        w[s + 3] = w[s + 3] - c2[list_b[s + 3]] * w2;
-        const double w3 = w[s + 3];
-        for (int r = s + 4; r < count_b; ++r) {
+    for (; s + C <= count_b; s += C) {
+        const double* c[C];
+        double d[C];
+#pragma GCC unroll 8
+        for (int t = 0; t < C; ++t) {
+            c[t] = L + static_cast<std::size_t>(list_b[s + t]) * n;
+            const int b = list_b[s + t];
+            double value = w[s + t];
+#pragma GCC unroll 8
+            for (int u = 0; u < t; ++u) value = value - c[u][b] * d[u];
+            w[s + t] = value;
+            d[t] = value;
+        }
+        for (int r = s + C; r < count_b; ++r) {
             const int b = list_b[r];
-            w[r] = (((w[r] - c0[b] * w0) - c1[b] * w1) - c2[b] * w2) - c3[b] * w3;
+            double value = w[r];
+#pragma GCC unroll 8
+            for (int t = 0; t < C; ++t) value = value - c[t][b] * d[t];
+            w[r] = value;
         }
     }
     for (; s < count_b; ++s) {
@@ -183,16 +185,22 @@ void reduce_later_rows(const Problem& p, const double* L, int i, const int* list
         for (int s = 0; s < count_b; ++s) z[a] = z[a] - L[a + static_cast<std::size_t>(list_b[s]) * n] * w[s];
     }
 #else
+    constexpr int C = 8;
     int s = 0;
-    for (; s + 4 <= count_b; s += 4) {  // four columns per pass over the rows of A
-        const double* c0 = L + static_cast<std::size_t>(list_b[s]) * n;
-        const double* c1 = L + static_cast<std::size_t>(list_b[s + 1]) * n;
-        const double* c2 = L + static_cast<std::size_t>(list_b[s + 2]) * n;
-        const double* c3 = L + static_cast<std::size_t>(list_b[s + 3]) * n;
-        const double w0 = w[s], w1 = w[s + 1], w2 = w[s + 2], w3 = w[s + 3];
+    for (; s + C <= count_b; s += C) {  // eight columns per pass over the rows of A
+        const double* c[C];
+        double d[C];  // held in registers: z is not known not to alias w
+#pragma GCC unroll 8
+        for (int t = 0; t < C; ++t) {
+            c[t] = L + static_cast<std::size_t>(list_b[s + t]) * n;
+            d[t] = w[s + t];
+        }
         for (int r = 0; r < count_a; ++r) {
             const int a = list_a[r];
-            z[a] = (((z[a] - c0[a] * w0) - c1[a] * w1) - c2[a] * w2) - c3[a] * w3;
+            double value = z[a];
+#pragma GCC unroll 8
+            for (int t = 0; t < C; ++t) value = value - c[t][a] * d[t];
+            z[a] = value;
         }
     }
     for (; s < count_b; ++s) {

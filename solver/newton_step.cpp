@@ -49,27 +49,29 @@ void solve_with_factor(int n, const double* L, const double* D, const int* list,
         for (int l = 0; l < j; ++l) dir[k] = dir[k] - L[k + static_cast<std::size_t>(list[l]) * n] * dir[list[l]];
     }
 #else
-    // Four columns at a time, as in the factor's forward substitution.
+    // Eight columns at a time: each later entry takes their eight
+    // subtractions in one visit, so it is read and written once per eight.
+    constexpr int C = 8;
     int l = 0;
-    for (; l + 4 <= count; l += 4) {
-        const double* c0 = L + static_cast<std::size_t>(list[l]) * n;
-        const double* c1 = L + static_cast<std::size_t>(list[l + 1]) * n;
-        const double* c2 = L + static_cast<std::size_t>(list[l + 2]) * n;
-        const double* c3 = L + static_cast<std::size_t>(list[l + 3]) * n;
-        const int k1 = list[l + 1], k2 = list[l + 2], k3 = list[l + 3];
-        const double d0 = dir[list[l]];
-        dir[k1] = dir[k1] - c0[k1] * d0;
-        const double d1 = dir[k1];
-        dir[k2] = dir[k2] - c0[k2] * d0;
-        dir[k2] = dir[k2] - c1[k2] * d1;
-        const double d2 = dir[k2];
-        dir[k3] = dir[k3] - c0[k3] * d0;
-        dir[k3] = dir[k3] - c1[k3] * d1;
-        dir[k3] = dir[k3] - c2[k3] * d2;
-        const double d3 = dir[k3];
-        for (int j = l + 4; j < count; ++j) {
+    for (; l + C <= count; l += C) {
+        const double* c[C];
+        double d[C];
+#pragma GCC unroll 8
+        for (int t = 0; t < C; ++t) {
+            c[t] = L + static_cast<std::size_t>(list[l + t]) * n;
+            const int k = list[l + t];
+            double value = dir[k];
+#pragma GCC unroll 8
+            for (int u = 0; u < t; ++u) value = value - c[u][k] * d[u];
+            dir[k] = value;
+            d[t] = value;
+        }
+        for (int j = l + C; j < count; ++j) {
             const int k = list[j];
-            dir[k] = (((dir[k] - c0[k] * d0) - c1[k] * d1) - c2[k] * d2) - c3[k] * d3;
+            double value = dir[k];
+#pragma GCC unroll 8
+            for (int t = 0; t < C; ++t) value = value - c[t][k] * d[t];
+            dir[k] = value;
         }
     }
     for (; l < count; ++l) {
