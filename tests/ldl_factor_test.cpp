@@ -141,8 +141,12 @@ TEST(LdlRankOneUpdate, GroupsOfPositionsGiveTheBitsOfOnePositionAtATime) {
         int zero_pivot_at;  // position whose old pivot is 0, or -1
         double alpha;
     };
-    const Case cases[] = {{1, -1, 1.0}, {4, -1, -0.7}, {5, -1, 2.0}, {11, -1, -0.3}, {13, -1, 1.5},
-                          {9, 0, 1.0},  {9, 1, 1.0},   {9, 2, -1.0}, {9, 3, 1.0},   {9, 6, 1.0},  {10, 9, 1.0}};
+    // Sizes around groups of four and of eight, and a stop at every kind of
+    // place: inside a group, at its last position, in the remainder.
+    const Case cases[] = {{1, -1, 1.0},  {4, -1, -0.7}, {5, -1, 2.0},  {11, -1, -0.3}, {13, -1, 1.5},
+                          {24, -1, 0.8}, {9, 0, 1.0},   {9, 1, 1.0},   {9, 2, -1.0},   {9, 3, 1.0},
+                          {9, 6, 1.0},   {10, 9, 1.0},  {17, 7, 1.0},  {17, 3, -1.0},  {19, 15, 1.0},
+                          {21, 18, 1.0}};
     std::mt19937_64 rng(5);
     std::uniform_real_distribution<double> unit(-1.0, 1.0);
     for (const Case& c : cases) {
