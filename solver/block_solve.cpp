@@ -4,6 +4,7 @@
 #include <cstddef>
 
 #include "lanes.h"
+#include "unroll.h"
 
 namespace kelpie {
 
@@ -22,10 +23,10 @@ KELPIE_WITH_AVX2_CLONE void substitute_block_columns(const double* L, int n, con
         // The six columns' own rows first: each takes the columns before it.
         double* head = W + static_cast<std::size_t>(s) * K;
         Lanes w[C];
-#pragma GCC unroll 6
+        KELPIE_UNROLL
         for (int t = 0; t < C; ++t) {
             Lanes x = load_lanes(head + t * K);
-#pragma GCC unroll 6
+            KELPIE_UNROLL
             for (int u = 0; u < t; ++u) x = minus_scaled(x, c[u][list[s + t]], w[u]);
             w[t] = x;
             store_lanes(head + t * K, x);
@@ -34,7 +35,7 @@ KELPIE_WITH_AVX2_CLONE void substitute_block_columns(const double* L, int n, con
             const int b = list[r];
             double* wr = W + static_cast<std::size_t>(r) * K;
             Lanes x = load_lanes(wr);
-#pragma GCC unroll 6
+            KELPIE_UNROLL
             for (int t = 0; t < C; ++t) x = minus_scaled(x, c[t][b], w[t]);
             store_lanes(wr, x);
         }

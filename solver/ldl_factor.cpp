@@ -13,6 +13,7 @@
 #include "blas.h"
 #include "block_solve.h"
 #include "lanes.h"
+#include "unroll.h"
 
 namespace kelpie {
 
@@ -146,12 +147,12 @@ void substitute_entering_column(const Problem& p, const double* L, int i, const 
     for (; s + C <= count_b; s += C) {
         const double* c[C];
         double d[C];
-#pragma GCC unroll 8
+        KELPIE_UNROLL
         for (int t = 0; t < C; ++t) {
             c[t] = L + static_cast<std::size_t>(list_b[s + t]) * n;
             const int b = list_b[s + t];
             double value = w[s + t];
-#pragma GCC unroll 8
+            KELPIE_UNROLL
             for (int u = 0; u < t; ++u) value = value - c[u][b] * d[u];
             w[s + t] = value;
             d[t] = value;
@@ -159,7 +160,7 @@ void substitute_entering_column(const Problem& p, const double* L, int i, const 
         for (int r = s + C; r < count_b; ++r) {
             const int b = list_b[r];
             double value = w[r];
-#pragma GCC unroll 8
+            KELPIE_UNROLL
             for (int t = 0; t < C; ++t) value = value - c[t][b] * d[t];
             w[r] = value;
         }
@@ -190,7 +191,7 @@ void reduce_later_rows(const Problem& p, const double* L, int i, const int* list
     for (; s + C <= count_b; s += C) {  // eight columns per pass over the rows of A
         const double* c[C];
         double d[C];  // held in registers: z is not known not to alias w
-#pragma GCC unroll 8
+        KELPIE_UNROLL
         for (int t = 0; t < C; ++t) {
             c[t] = L + static_cast<std::size_t>(list_b[s + t]) * n;
             d[t] = w[s + t];
@@ -198,7 +199,7 @@ void reduce_later_rows(const Problem& p, const double* L, int i, const int* list
         for (int r = 0; r < count_a; ++r) {
             const int a = list_a[r];
             double value = z[a];
-#pragma GCC unroll 8
+            KELPIE_UNROLL
             for (int t = 0; t < C; ++t) value = value - c[t][a] * d[t];
             z[a] = value;
         }

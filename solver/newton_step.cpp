@@ -6,6 +6,7 @@
 
 #include "block_solve.h"
 #include "ldl_factor.h"
+#include "unroll.h"
 
 namespace kelpie {
 
@@ -56,12 +57,12 @@ void solve_with_factor(int n, const double* L, const double* D, const int* list,
     for (; l + C <= count; l += C) {
         const double* c[C];
         double d[C];
-#pragma GCC unroll 8
+        KELPIE_UNROLL
         for (int t = 0; t < C; ++t) {
             c[t] = L + static_cast<std::size_t>(list[l + t]) * n;
             const int k = list[l + t];
             double value = dir[k];
-#pragma GCC unroll 8
+            KELPIE_UNROLL
             for (int u = 0; u < t; ++u) value = value - c[u][k] * d[u];
             dir[k] = value;
             d[t] = value;
@@ -69,7 +70,7 @@ void solve_with_factor(int n, const double* L, const double* D, const int* list,
         for (int j = l + C; j < count; ++j) {
             const int k = list[j];
             double value = dir[k];
-#pragma GCC unroll 8
+            KELPIE_UNROLL
             for (int t = 0; t < C; ++t) value = value - c[t][k] * d[t];
             dir[k] = value;
         }
