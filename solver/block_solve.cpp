@@ -66,13 +66,18 @@ void substitute_block(const double* L, int n, const int* list, int count, double
 }
 
 KELPIE_WITH_AVX2_CLONE void solve_block(const double* L, const double* D, int n, const int* list, int count,
-                                        double* W) {
+                                        double* W, double* reduced) {
     constexpr int K = kAppendBlock;
     substitute_block(L, n, list, count, W);
+    Lanes pivot = load_lanes(reduced);
     for (int r = 0; r < count; ++r) {
         double* wr = W + static_cast<std::size_t>(r) * K;
-        store_lanes(wr, divided(load_lanes(wr), D[list[r]]));
+        const Lanes forward = load_lanes(wr);
+        const Lanes scaled = divided(forward, D[list[r]]);
+        pivot = minus_product(pivot, forward, scaled);
+        store_lanes(wr, scaled);
     }
+    store_lanes(reduced, pivot);
     // Each entry's running value stays in registers; its chain of
     // subtractions is sequential, but the eight sides share it.
     for (int j = count - 2; j >= 0; --j) {

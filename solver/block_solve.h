@@ -15,6 +15,9 @@ struct VariableBatch {
     int variable[kAppendBlock];
     int count;
     int used;
+    // For a batch of dependent variables: the curvature along each one's
+    // null direction (see solve_block).
+    double curvature[kAppendBlock];
 };
 
 // W[r * kAppendBlock + t] = H(list[r], variables[t]) (negated when `negate`)
@@ -35,8 +38,12 @@ void substitute_block_columns(const double* L, int n, const int* list, int count
 // Solves L diag(D) L' X = W on the members list[0..count), X overwriting W:
 // the forward substitution above, the division by the pivots, and the backward
 // substitution, in which entry r takes its subtractions in ascending order of
-// the later members.
-void solve_block(const double* L, const double* D, int n, const int* list, int count, double* W);
+// the later members. With F the result of the forward substitution, each
+// reduced[t] (holding H(i, i) of side t's variable i on entry) loses
+// F(r, t) * (F(r, t) / D[list[r]]) for r in ascending order, on the way: for
+// a side -H(list, i) that leaves the pivot i would get in the factor, which is
+// the curvature d'Hd along i's null direction d.
+void solve_block(const double* L, const double* D, int n, const int* list, int count, double* W, double* reduced);
 
 }  // namespace kelpie
 

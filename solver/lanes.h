@@ -35,6 +35,7 @@ struct Lanes {
 };
 inline Lanes minus_scaled(Lanes a, double l, Lanes b) { return {a.low - l * b.low, a.high - l * b.high}; }
 inline Lanes divided(Lanes a, double d) { return {a.low / d, a.high / d}; }
+inline Lanes minus_product(Lanes a, Lanes b, Lanes c) { return {a.low - b.low * c.low, a.high - b.high * c.high}; }
 inline Lanes load_lanes(const double* p) {
     Lanes x;
     std::memcpy(&x.low, p, sizeof x.low);
@@ -55,6 +56,10 @@ inline Lanes minus_scaled(Lanes a, double l, Lanes b) {
 }
 inline Lanes divided(Lanes a, double d) {
     for (int j = 0; j < kAppendBlock; ++j) a.e[j] = a.e[j] / d;
+    return a;
+}
+inline Lanes minus_product(Lanes a, Lanes b, Lanes c) {
+    for (int j = 0; j < kAppendBlock; ++j) a.e[j] = a.e[j] - b.e[j] * c.e[j];
     return a;
 }
 inline Lanes load_lanes(const double* p) {

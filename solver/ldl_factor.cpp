@@ -565,7 +565,7 @@ FactorChanges update_free_factor(const Problem& p, Workspace& ws) {
     for (int i = 0; i < p.n; ++i) {
         if (in_factor[i] != 0) last_member = i;
     }
-    VariableBatch batch{{}, 0, 0};
+    VariableBatch batch{{}, 0, 0, {}};
     bool last_try_failed = false;
 #endif
     for (int i = 0; i <= last_member; ++i) {

@@ -42,8 +42,10 @@ int list_members(int n, const int* in_factor, int extra, int* list) {
 // Solves L diag(D) L' d = r on the members list[0..count); dir holds r at the
 // member positions on entry and d on return. The forward substitution walks
 // each column of L once; every dir[k] still receives its subtractions in
-// ascending member order.
-void solve_with_factor(int n, const double* L, const double* D, const int* list, int count, double* dir) {
+// ascending member order. When `reduced` is given, it loses f_k * (f_k / D[k])
+// for the forward result f, member by member, as in solve_block.
+void solve_with_factor(int n, const double* L, const double* D, const int* list, int count, double* dir,
+                       double* reduced = nullptr) {
 #ifdef KELPIE_ROW_ORDER
     for (int j = 0; j < count; ++j) {
         const int k = list[j];
@@ -81,7 +83,15 @@ void solve_with_factor(int n, const double* L, const double* D, const int* list,
         for (int j = l + 1; j < count; ++j) dir[list[j]] = dir[list[j]] - col[list[j]] * d_l;
     }
 #endif
-    for (int j = 0; j < count; ++j) dir[list[j]] = dir[list[j]] / D[list[j]];
+    if (reduced == nullptr) {
+        for (int j = 0; j < count; ++j) dir[list[j]] = dir[list[j]] / D[list[j]];
+    } else {
+        for (int j = 0; j < count; ++j) {
+            const double forward = dir[list[j]];
+            dir[list[j]] = forward / D[list[j]];
+            *reduced = *reduced - forward * dir[list[j]];
+        }
+    }
     for (int j = count - 2; j >= 0; --j) {
         const int k = list[j];
         const double* col = L + static_cast<std::size_t>(k) * n;
@@ -231,10 +241,10 @@ bool choose_flat_end(double t_min, double t_max, double own_lower_ratio, double 
 }
 
 // Moves x along dir, restricted to the variables in candidates[0..count).
-// `dependent` is the variable whose null direction dir is, or -1 for the
-// Newton direction of the members.
+// `dependent` is the variable whose null direction dir is, with the curvature
+// along it that its solve gave, or -1 for the Newton direction of the members.
 Move move_along_direction(const Problem& p, double* x, Workspace& ws, const int* candidates, int count,
-                          int dependent_variable, int* sweep_all) {
+                          int dependent_variable, double null_curvature, int* sweep_all) {
     const bool dependent = dependent_variable >= 0;
     const double* dir = ws.dir.get();
     int* support = ws.list_b.get();
@@ -255,9 +265,15 @@ Move move_along_direction(const Problem& p, double* x, Workspace& ws, const int*
     double t_max = 0.0;
     feasible_interval(p, x, dir, support, count_b, v, z, &t_min, &t_max);
     double slope = directional_slope(ws.g.get(), dir, support, count_b);
-    multiply_on_support(p, support, count_b, dir, w);
     double curvature = 0.0;
-    for (int q = 0; q < count_b; ++q) curvature = curvature + dir[support[q]] * w[support[q]];
+    if (dependent) {
+        // d'Hd along a null direction is the pivot the variable would get in
+        // the factor, which its solve has already formed: no pass over H.
+        curvature = null_curvature;
+    } else {
+        multiply_on_support(p, support, count_b, dir, w);
+        for (int q = 0; q < count_b; ++q) curvature = curvature + dir[support[q]] * w[support[q]];
+    }
 
     double step = 0.0;
     int at_lower_end = 0;
@@ -320,22 +336,25 @@ int next_dependent_variable(int n, int start, const int* is_free, const int* in_
 // The direction that moves dependent variable i by 1 and the members so that
 // the free rows of H d stay zero: d_F = -(H_FF)^-1 H(F, i), d_i = 1. Here d_F
 // is already in dir on the members; this moves x along d.
-Move move_dependent_variable(const Problem& p, double* x, Workspace& ws, int i, int* sweep_all) {
+Move move_dependent_variable(const Problem& p, double* x, Workspace& ws, int i, double curvature, int* sweep_all) {
     int* list = ws.list_a.get();
     ws.dir[i] = 1.0;
     const int count = list_members(p.n, ws.in_factor.get(), i, list);
-    return move_along_direction(p, x, ws, list, count, i, sweep_all);
+    return move_along_direction(p, x, ws, list, count, i, curvature, sweep_all);
 }
 
 #ifdef KELPIE_ROW_ORDER
-// d_F for dependent variable i, into dir on the members.
-void dependent_direction(const Problem& p, Workspace& ws, int i) {
+// d_F for dependent variable i, into dir on the members; returns the
+// curvature along i's null direction.
+double dependent_direction(const Problem& p, Workspace& ws, int i) {
     int* list = ws.list_a.get();
     double* dir = ws.dir.get();
     const double* h = column(p, i);
     const int members = list_members(p.n, ws.in_factor.get(), -1, list);
     for (int j = 0; j < members; ++j) dir[list[j]] = -h[list[j]];
-    solve_with_factor(p.n, ws.L.get(), ws.D.get(), list, members, dir);
+    double curvature = h[i];
+    solve_with_factor(p.n, ws.L.get(), ws.D.get(), list, members, dir, &curvature);
+    return curvature;
 }
 #else
 // Solves d_F for up to kAppendBlock dependent variables from `first` on, in
@@ -356,12 +375,14 @@ void solve_dependent_batch(const Problem& p, Workspace& ws, int first, VariableB
     double* W = ws.block_w.get();
     const int members = list_members(p.n, in_factor, -1, list);
     gather_sides(p, batch->variable, batch->count, list, members, true, W);
-    solve_block(ws.L.get(), ws.D.get(), p.n, list, members, W);
+    for (int t = 0; t < K; ++t) batch->curvature[t] = t < batch->count ? column(p, batch->variable[t])[batch->variable[t]] : 0.0;
+    solve_block(ws.L.get(), ws.D.get(), p.n, list, members, W, batch->curvature);
 }
 
 // d_F for dependent variable i into dir on the members, from the batch when
-// it holds i next, else from a new batch that starts at i.
-void dependent_direction(const Problem& p, Workspace& ws, int i, VariableBatch* batch) {
+// it holds i next, else from a new batch that starts at i; returns the
+// curvature along i's null direction.
+double dependent_direction(const Problem& p, Workspace& ws, int i, VariableBatch* batch) {
     constexpr int K = kAppendBlock;
     if (batch->used == batch->count || batch->variable[batch->used] != i) solve_dependent_batch(p, ws, i, batch);
     const int side = batch->used++;
@@ -370,6 +391,7 @@ void dependent_direction(const Problem& p, Workspace& ws, int i, VariableBatch* 
     const double* W = ws.block_w.get();
     const int members = list_members(p.n, ws.in_factor.get(), -1, list);
     for (int r = 0; r < members; ++r) dir[list[r]] = W[static_cast<std::size_t>(r) * K + side];
+    return batch->curvature[side];
 }
 #endif
 
@@ -419,16 +441,16 @@ NewtonOutcome newton_stage(const Problem& p, double* x, Workspace& ws, int* swee
     // Newton step follows at once, instead of a pass of the main loop later;
     // the other dependent variables wait for the next Newton phase.
 #ifndef KELPIE_ROW_ORDER
-    VariableBatch batch{{}, 0, 0};
+    VariableBatch batch{{}, 0, 0, {}};
 #endif
     for (int i = next_dependent_variable(p.n, 0, ws.is_free.get(), ws.in_factor.get()); i >= 0;
          i = next_dependent_variable(p.n, i + 1, ws.is_free.get(), ws.in_factor.get())) {
 #ifdef KELPIE_ROW_ORDER
-        dependent_direction(p, ws, i);
+        const double curvature = dependent_direction(p, ws, i);
 #else
-        dependent_direction(p, ws, i, &batch);
+        const double curvature = dependent_direction(p, ws, i, &batch);
 #endif
-        const Move move = move_dependent_variable(p, x, ws, i, sweep_all);
+        const Move move = move_dependent_variable(p, x, ws, i, curvature, sweep_all);
         if (move.outcome == MoveOutcome::kUnbounded) return NewtonOutcome::kUnbounded;
         if (move.outcome != MoveOutcome::kMoved || move.factor_still_holds) continue;
         if (!move.null_direction) return NewtonOutcome::kDone;
@@ -445,7 +467,7 @@ NewtonOutcome newton_stage(const Problem& p, double* x, Workspace& ws, int* swee
     const int members = list_members(p.n, ws.in_factor.get(), -1, list);
     for (int j = 0; j < members; ++j) dir[list[j]] = -g[list[j]];
     solve_with_factor(p.n, ws.L.get(), ws.D.get(), list, members, dir);
-    const Move move = move_along_direction(p, x, ws, list, members, -1, sweep_all);
+    const Move move = move_along_direction(p, x, ws, list, members, -1, 0.0, sweep_all);
     return move.outcome == MoveOutcome::kUnbounded ? NewtonOutcome::kUnbounded : NewtonOutcome::kDone;
 }
 
