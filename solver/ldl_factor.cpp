@@ -44,11 +44,13 @@ bool rank_one_update_keeps_pivots_safe(const Problem& p, int m, const double* L,
     const int n = p.n;
     int k = 0;
 #ifndef KELPIE_ROW_ORDER
-    // Four positions per pass over the later rows, as in the update itself.
-    for (; k + 3 < m; k += 4) {
-        double y_step[4];
-        const double* col[4];
-        for (int t = 0; t < 4; ++t) {
+    // Eight positions per pass over the later rows (the update itself takes
+    // four: it also writes L, and more columns at a time do not pay there).
+    constexpr int G = 8;
+    for (; k + G <= m; k += G) {
+        double y_step[G];
+        const double* col[G];
+        for (int t = 0; t < G; ++t) {
             const int pt = idx[k + t];
             const double y_t = y[pt];
             const double d = D[pt] + (alpha * y_t) * y_t;
@@ -56,20 +58,19 @@ bool rank_one_update_keeps_pivots_safe(const Problem& p, int m, const double* L,
             const double rho = D[pt] / d;
             y_step[t] = y_t;
             col[t] = L + static_cast<std::size_t>(pt) * n;
-            for (int u = t + 1; u < 4; ++u) {
+            for (int u = t + 1; u < G; ++u) {
                 const int q = idx[k + u];
                 y[q] = y[q] - col[t][q] * y_t;
             }
             alpha = alpha * rho;
             if (alpha == 0) return true;
         }
-        const double* c0 = col[0];
-        const double* c1 = col[1];
-        const double* c2 = col[2];
-        const double* c3 = col[3];
-        for (int k2 = k + 4; k2 < m; ++k2) {
+        for (int k2 = k + G; k2 < m; ++k2) {
             const int q = idx[k2];
-            y[q] = (((y[q] - c0[q] * y_step[0]) - c1[q] * y_step[1]) - c2[q] * y_step[2]) - c3[q] * y_step[3];
+            double y_q = y[q];
+            KELPIE_UNROLL
+            for (int t = 0; t < G; ++t) y_q = y_q - col[t][q] * y_step[t];
+            y[q] = y_q;
         }
     }
 #endif
