@@ -12,6 +12,7 @@
 
 #include "blas.h"
 #include "block_solve.h"
+#include "forward_substitution.h"
 #include "lanes.h"
 #include "unroll.h"
 
@@ -127,51 +128,12 @@ int remove_leaving_variables(const Problem& p, Workspace& ws) {
     return left;
 }
 
-// Solves L_BB w = H(B, i), walking each column of L once; every w[r]
-// receives its subtractions in ascending order of the column, as in the
-// row-by-row recurrence.
+// Solves L_BB w = H(B, i), w by position in list_b.
 void substitute_entering_column(const Problem& p, const double* L, int i, const int* list_b, int count_b,
                                 double* w) {
-    const int n = p.n;
     const double* h = column(p, i);
     for (int r = 0; r < count_b; ++r) w[r] = h[list_b[r]];
-#ifdef KELPIE_ROW_ORDER
-    for (int r = 0; r < count_b; ++r) {
-        const int b = list_b[r];
-        for (int s = 0; s < r; ++s) w[r] = w[r] - L[b + static_cast<std::size_t>(list_b[s]) * n] * w[s];
-    }
-#else
-    // Eight columns at a time: the small triangle among their own rows first,
-    // then every later row takes the eight subtractions in column order.
-    constexpr int C = 8;
-    int s = 0;
-    for (; s + C <= count_b; s += C) {
-        const double* c[C];
-        double d[C];
-        KELPIE_UNROLL
-        for (int t = 0; t < C; ++t) {
-            c[t] = L + static_cast<std::size_t>(list_b[s + t]) * n;
-            const int b = list_b[s + t];
-            double value = w[s + t];
-            KELPIE_UNROLL
-            for (int u = 0; u < t; ++u) value = value - c[u][b] * d[u];
-            w[s + t] = value;
-            d[t] = value;
-        }
-        for (int r = s + C; r < count_b; ++r) {
-            const int b = list_b[r];
-            double value = w[r];
-            KELPIE_UNROLL
-            for (int t = 0; t < C; ++t) value = value - c[t][b] * d[t];
-            w[r] = value;
-        }
-    }
-    for (; s < count_b; ++s) {
-        const double* col = L + static_cast<std::size_t>(list_b[s]) * n;
-        const double w_s = w[s];
-        for (int r = s + 1; r < count_b; ++r) w[r] = w[r] - col[list_b[r]] * w_s;
-    }
-#endif
+    substitute_forward(L, p.n, list_b, count_b, [w](int r) -> double& { return w[r]; });
 }
 
 // Forms z(A) = H(A, i) - L_AB w. Each z[a] receives its subtractions in

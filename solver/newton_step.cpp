@@ -5,8 +5,8 @@
 #include <cstddef>
 
 #include "block_solve.h"
+#include "forward_substitution.h"
 #include "ldl_factor.h"
-#include "unroll.h"
 
 namespace kelpie {
 
@@ -40,49 +40,12 @@ int list_members(int n, const int* in_factor, int extra, int* list) {
 }
 
 // Solves L diag(D) L' d = r on the members list[0..count); dir holds r at the
-// member positions on entry and d on return. The forward substitution walks
-// each column of L once; every dir[k] still receives its subtractions in
-// ascending member order. When `reduced` is given, it loses f_k * (f_k / D[k])
-// for the forward result f, member by member, as in solve_block.
+// member positions on entry and d on return. When `reduced` is given, it
+// loses f_k * (f_k / D[k]) for the forward result f, member by member, as in
+// solve_block.
 void solve_with_factor(int n, const double* L, const double* D, const int* list, int count, double* dir,
                        double* reduced = nullptr) {
-#ifdef KELPIE_ROW_ORDER
-    for (int j = 0; j < count; ++j) {
-        const int k = list[j];
-        for (int l = 0; l < j; ++l) dir[k] = dir[k] - L[k + static_cast<std::size_t>(list[l]) * n] * dir[list[l]];
-    }
-#else
-    // Eight columns at a time: each later entry takes their eight
-    // subtractions in one visit, so it is read and written once per eight.
-    constexpr int C = 8;
-    int l = 0;
-    for (; l + C <= count; l += C) {
-        const double* c[C];
-        double d[C];
-        KELPIE_UNROLL
-        for (int t = 0; t < C; ++t) {
-            c[t] = L + static_cast<std::size_t>(list[l + t]) * n;
-            const int k = list[l + t];
-            double value = dir[k];
-            KELPIE_UNROLL
-            for (int u = 0; u < t; ++u) value = value - c[u][k] * d[u];
-            dir[k] = value;
-            d[t] = value;
-        }
-        for (int j = l + C; j < count; ++j) {
-            const int k = list[j];
-            double value = dir[k];
-            KELPIE_UNROLL
-            for (int t = 0; t < C; ++t) value = value - c[t][k] * d[t];
-            dir[k] = value;
-        }
-    }
-    for (; l < count; ++l) {
-        const double* col = L + static_cast<std::size_t>(list[l]) * n;
-        const double d_l = dir[list[l]];
-        for (int j = l + 1; j < count; ++j) dir[list[j]] = dir[list[j]] - col[list[j]] * d_l;
-    }
-#endif
+    substitute_forward(L, n, list, count, [dir, list](int j) -> double& { return dir[list[j]]; });
     if (reduced == nullptr) {
         for (int j = 0; j < count; ++j) dir[list[j]] = dir[list[j]] / D[list[j]];
     } else {
