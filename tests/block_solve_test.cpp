@@ -77,7 +77,9 @@ TEST(SolveBlock, ReportsTheCurvatureAlongEachNullDirection) {
                 }
                 EXPECT_LE(residual, 1e-10 * residual_size) << c.name << ": H_MM d_M = -H(M, i) for i = " << i;
                 EXPECT_NEAR(reduced[t], curvature, 1e-10 * size) << c.name << ": variable " << i;
-                if (c.diagonal_shift < 0) EXPECT_LT(reduced[t], 0) << c.name << ": variable " << i;
+                if (c.diagonal_shift < 0) {
+                    EXPECT_LT(reduced[t], 0) << c.name << ": variable " << i;
+                }
             }
             for (int t = count; t < kelpie::kAppendBlock; ++t) EXPECT_EQ(reduced[t], 0.0) << c.name << ": unused side";
         }
