@@ -281,7 +281,16 @@ Move move_along_direction(const Problem& p, double* x, Workspace& ws, const int*
             is_free[k] = 0;
             member_fixed = member_fixed || in_factor[k] != 0;
         } else {
-            x[k] = x[k] + step * dir[k];
+            // The ratios keep every other variable inside its bounds, but for
+            // an x_k far larger than its bound the rounding of the move can
+            // carry it past that bound: it stops there.
+            double moved = x[k] + step * dir[k];
+            if (moved < p.lower[k]) {
+                moved = p.lower[k];
+            } else if (moved > p.upper[k]) {
+                moved = p.upper[k];
+            }
+            x[k] = moved;
         }
     }
     const bool null_direction = dependent && curvature == 0;

@@ -43,7 +43,8 @@ bool is_kkt_point(const Qp& q, const std::vector<double>& x) {
 }
 
 // Each case: finite data on which the solver once reported convergence at a
-// point far from any solution, or wrote infinite multipliers. Now it must
+// point far from any solution, wrote infinite multipliers, or left x outside
+// the box. Now it must
 // report 0 only at a KKT point, keep x finite and in the box, and write
 // finite multipliers with 0 and 99.
 TEST(FuzzFindings, NoFalseConvergenceAndNothingInfinite) {
@@ -59,6 +60,14 @@ TEST(FuzzFindings, NoFalseConvergenceAndNothingInfinite) {
              7.75, -19, -45.5, 26.75, 26.75, 42.333333333333336, 23, 31.75, 12.5, big},
          {26.75, -32, 12.5, big, -3.6666666666666665}, {-3.6666666666666665, -kInf, -kInf, -kInf, 31.75},
          {3.1e-299, 12.5, 26.75, kInf, 31.75}, {31.75, 12.5, 53.5, 23, 31.75}},
+        // non-symmetric, H_11 of 7.6e171: a dependent move carries x_1 from -5.7e129 by a step that
+        // stops just short of its upper bound of -32.7, and rounding put it at 0, past that bound
+        {5, {7.6379164520858315e+171, 22.5, 22.5, 7.75, 22.5, 22.5, 22.5, 22.5, 31, 18.5, 22.5, 22.5, 22.5, 53.5,
+             22.5, 7.75, 7.75, 11.25, 22.5, 22.5, big, 22.5, 22.5, 22.5, 22.5},
+         {big, -32.666666666666664, -32.666666666666664, -32.666666666666664, -32.666666666666664},
+         {-kInf, -32.666666666666664, -32.666666666666664, -32.666666666666664, -32.666666666666664},
+         {-32.666666666666664, kInf, kInf, kInf, kInf},
+         {-32.666666666666664, -32.666666666666664, -32.666666666666664, -32.666666666666664, 42.333333333333336}},
     };
     // Positive definite, entries of 1.6e116 beside entries of 10, started at 5.6e112: four
     // Newton steps each win only 30 orders of magnitude, and the stall rule ended the solve.
