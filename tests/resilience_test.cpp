@@ -44,9 +44,8 @@ bool is_kkt_point(const Qp& q, const std::vector<double>& x) {
 
 // Each case: finite data on which the solver once reported convergence at a
 // point far from any solution, wrote infinite multipliers, or left x outside
-// the box. Now it must
-// report 0 only at a KKT point, keep x finite and in the box, and write
-// finite multipliers with 0 and 99.
+// the box. Now it must report 0 only at a KKT point, keep x finite and in the
+// box, and write finite multipliers with 0 and 99.
 TEST(FuzzFindings, NoFalseConvergenceAndNothingInfinite) {
     const double big = 1.0000000000000001e+300;
     const std::vector<Qp> cases = {
