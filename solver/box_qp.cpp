@@ -218,6 +218,7 @@ int run_main_loop(const Problem& p, Workspace& ws, double* x, double* lambda_low
         }
 
         ++stats->sweeps;
+        if (sweep_all != 0) ++stats->full_sweeps;
         started = clock_if(stats->timed);
         const SweepOutcome sweep = coordinate_sweep(p, sweep_all, x, g, is_free);
         stats->sweep_seconds += clock_if(stats->timed) - started;
@@ -262,6 +263,7 @@ int run_main_loop(const Problem& p, Workspace& ws, double* x, double* lambda_low
         stats->entered += changes.entered;
         stats->left += changes.left;
         stats->kept_out += changes.kept_out;
+        if (changes.kept_out > 0) ++stats->dependent_phases;
         if (newton == NewtonOutcome::kUnbounded) return KELPIE_UNBOUNDED;
     }
     compute_multipliers(n, is_free, g, lambda_lower, lambda_upper);

@@ -22,7 +22,11 @@ struct SolveStats {
     bool timed = false;
     long long passes = 0;
     long long sweeps = 0;
+    long long full_sweeps = 0;  // sweeps that visited every variable
     long long newton_phases = 0;
+    // Newton phases that found free variables the pivot guard kept out of the
+    // factor: phases that work on a free set wider than the rank of its block.
+    long long dependent_phases = 0;
     long long entered = 0;   // variables added to the factor
     long long left = 0;      // variables removed from it
     long long kept_out = 0;  // free variables the pivot guard kept out, summed over Newton phases

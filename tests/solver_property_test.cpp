@@ -111,6 +111,10 @@ TEST(SolverProperties, ConvexProblemsAreSolvedAndMatchProjectedGradient) {
                                                     s.x.data(), s.lambda_lower.data(), s.lambda_upper.data(), &stats);
             EXPECT_EQ(s.result, KELPIE_CONVERGED) << "n " << n << " trial " << trial;
             EXPECT_LE(stats.newton_phases, 2LL * n);
+            // A positive definite free block never trips the pivot guard.
+            EXPECT_EQ(stats.dependent_phases, 0);
+            EXPECT_EQ(stats.kept_out, 0);
+            EXPECT_GE(stats.full_sweeps, 1);
             expect_sound_solution(q, s, 1e-9, "convex");
             const std::vector<double> reference = kelpie_test::projected_gradient(q, 200000);
             const double f_solver = kelpie_test::objective(q, s.x), f_ref = kelpie_test::objective(q, reference);
@@ -235,6 +239,9 @@ TEST(SolverProperties, DependentVariablesInBatchesGiveTheBitsOfSingleSolves) {
         kelpie::solve_box_qp_counted(n, q.H.data(), q.f.data(), q.lower.data(), q.upper.data(), x.data(),
                                      lower.data(), upper.data(), &stats);
         kept_out += stats.kept_out;
+        // Phases with variables kept out are counted, and only Newton phases are.
+        EXPECT_GT(stats.dependent_phases, 0) << "problem " << problem;
+        EXPECT_LE(stats.dependent_phases, stats.newton_phases);
     }
     // Enough variables were kept out for several batches to be used up.
     EXPECT_GT(kept_out, 100);
