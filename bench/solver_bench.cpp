@@ -37,7 +37,9 @@ double now() { return std::chrono::duration<double>(std::chrono::steady_clock::n
 const Problem& cached_problem(Family family, int n, int seed = 1) {
     static std::map<std::tuple<int, int, int>, std::unique_ptr<Problem>> cache;
     auto& slot = cache[{static_cast<int>(family), n, seed}];
-    if (!slot) slot = std::make_unique<Problem>(kelpie_bench::make_problem(family, n, static_cast<std::uint64_t>(seed)));
+    if (!slot) {
+        slot = std::make_unique<Problem>(kelpie_bench::make_problem(family, n, static_cast<std::uint64_t>(seed)));
+    }
     return *slot;
 }
 
