@@ -147,17 +147,33 @@ double objective(const Problem& p, const std::vector<double>& x) {
     return sum;
 }
 
-double kkt_residual(const Problem& p, const std::vector<double>& x) {
+std::vector<double> gradient(const Problem& p, const std::vector<double>& x) {
     std::vector<double> g(p.f);
     const int one = 1;
     const double one_d = 1;
     dgemv_("N", &p.n, &p.n, &one_d, p.H.data(), &p.n, x.data(), &one, &one_d, g.data(), &one);
+    return g;
+}
+
+double kkt_residual(const Problem& p, const std::vector<double>& x) {
+    const std::vector<double> g = gradient(p, x);
     double worst = 0, gmax = 0;
     for (int i = 0; i < p.n; ++i) {
         worst = std::max(worst, std::fabs(x[i] - std::min(std::max(x[i] - g[i], p.lower[i]), p.upper[i])));
         gmax = std::max(gmax, std::fabs(g[i]));
     }
     return worst / std::max(1.0, gmax);
+}
+
+double relative_gradient(const Problem& p, const std::vector<double>& x) {
+    const std::vector<double> g = gradient(p, x);
+    double g_max = 0.0;
+    double f_max = 0.0;
+    for (int i = 0; i < p.n; ++i) {
+        g_max = std::max(g_max, std::fabs(g[i]));
+        f_max = std::max(f_max, std::fabs(p.f[i]));
+    }
+    return f_max > 0 ? g_max / f_max : g_max;
 }
 
 }  // namespace kelpie_bench

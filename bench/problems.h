@@ -20,6 +20,12 @@ Problem make_problem(Family family, int n, std::uint64_t seed);
 
 double objective(const Problem& p, const std::vector<double>& x);
 double kkt_residual(const Problem& p, const std::vector<double>& x);
+// g = H x + f.
+std::vector<double> gradient(const Problem& p, const std::vector<double>& x);
+// max|g| / max|f| at x. On the least-squares family it tells an exact fit (b
+// in the cone of A's columns: g = A'(Ax - b) vanishes everywhere, to rounding)
+// from a fit with a residual.
+double relative_gradient(const Problem& p, const std::vector<double>& x);
 
 }  // namespace kelpie_bench
 

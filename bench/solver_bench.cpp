@@ -107,23 +107,6 @@ void floor_parts(const Problem& p, const std::vector<double>& x, double* gemv_se
     });
 }
 
-// The largest gradient entry at x relative to the largest entry of f. On the
-// least-squares family it tells an exact fit (b in the cone of A's columns:
-// g = A'(Ax - b) vanishes everywhere, to rounding) from a fit with a residual.
-double relative_gradient(const Problem& p, const std::vector<double>& x) {
-    std::vector<double> g = p.f;
-    const int one = 1;
-    const double unit = 1.0;
-    dgemv_("N", &p.n, &p.n, &unit, p.H.data(), &p.n, x.data(), &one, &unit, g.data(), &one);
-    double g_max = 0.0;
-    double f_max = 0.0;
-    for (int i = 0; i < p.n; ++i) {
-        g_max = std::max(g_max, std::fabs(g[i]));
-        f_max = std::max(f_max, std::fabs(p.f[i]));
-    }
-    return f_max > 0 ? g_max / f_max : g_max;
-}
-
 void measure_solve(benchmark::State& state, Family family, int n, int seed) {
     const Problem& p = cached_problem(family, n, seed);
     Run last;
@@ -151,7 +134,7 @@ void measure_solve(benchmark::State& state, Family family, int n, int seed) {
     state.counters["result"] = last.result;
     state.counters["kkt"] = kelpie_bench::kkt_residual(p, last.x);
     state.counters["active%"] = 100.0 * active / n;
-    state.counters["g_rel"] = relative_gradient(p, last.x);
+    state.counters["g_rel"] = kelpie_bench::relative_gradient(p, last.x);
     state.counters["passes"] = static_cast<double>(timed.stats.passes);
     state.counters["full_sweeps"] = static_cast<double>(timed.stats.full_sweeps);
     state.counters["newton"] = static_cast<double>(timed.stats.newton_phases);
