@@ -54,10 +54,14 @@ bool all_finite(int n, const double* v) {
     return true;
 }
 
+// Whether an input holds any values at all: 0-by-n, n-by-0 and n-by-0-by-2
+// hold none, whatever their row count says.
+bool holds_values(const InputView& in) { return in.rows * in.cols > 0; }
+
 // The bound checks of l or u: rows first, then sparsity, then class; an
-// input with no rows means no bound on that side.
+// input that holds no values means no bound on that side.
 bool check_bound(const InputView& in, int n, const char* name, bool* present, CheckResult* r) {
-    *present = in.rows > 0;
+    *present = holds_values(in);
     if (!*present) return true;
     if (in.rows != static_cast<std::size_t>(n)) {
         refuse(r, "The %s column vector must have %i entries.", name, n);
@@ -103,7 +107,7 @@ bool check_shapes(int nrhs, const InputView* in, CheckResult* r) {
         refuse(r, "The f vector must be a real double vector.");
         return false;
     }
-    if (f.rows != static_cast<std::size_t>(n)) {
+    if (f.rows != static_cast<std::size_t>(n) || !holds_values(f)) {
         refuse(r, "The f column vector must have %i entries.", n);
         return false;
     }
@@ -169,7 +173,7 @@ void check_inputs(int nrhs, const InputView* inputs, CheckResult* result) {
         refuse(result, "There must be at least four inputs.");
         return;
     }
-    if (inputs[0].rows * inputs[0].cols == 0) {
+    if (!holds_values(inputs[0])) {
         result->kind = CheckResult::kRefuseSilently;
         return;
     }

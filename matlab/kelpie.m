@@ -3,8 +3,9 @@ function varargout = kelpie(varargin)
 %   X = KELPIE(H, F, L, U) minimises 1/2*X'*H*X + F'*X subject to L <= X <= U.
 %   H is a dense symmetric n-by-n matrix (positive definite, semidefinite or
 %   indefinite), F, L and U are dense columns of n values. Use -Inf and Inf
-%   for variables without a lower or upper bound, or [] for L or U to leave
-%   that side unbounded for every variable.
+%   for variables without a lower or upper bound, or an empty array for L or
+%   U ([], or any array with no values, such as zeros(n, 0)) to leave that
+%   side unbounded for every variable.
 %
 %   X = KELPIE(H, F, L, U, DISPLAY, X0) starts from X0 (its first n values),
 %   moved onto the box first. DISPLAY is accepted and has no effect.
@@ -28,7 +29,7 @@ function varargout = kelpie(varargin)
 %     - fewer than four inputs;
 %     - a sparse H, F, L, U or X0 (use full), a non-square H, an F, L or U
 %       with other than n rows (only rows are compared: an n-by-k L uses its
-%       first column);
+%       first column), an F with no values (such as zeros(n, 0));
 %     - inputs other than real double arrays (single, integer, logical, char,
 %       cell, struct, complex) for H, F, L, U and X0;
 %     - an X0 with fewer than n values;

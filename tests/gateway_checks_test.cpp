@@ -55,6 +55,21 @@ TEST(GatewayChecks, DecisionsAndFlags) {
          {dense(2, 2, H.data()), dense(2, 1, v.data()), dense(0, 0, nullptr), dense(0, 0, nullptr), {},
           {true, false, true, 2, 1, nullptr}},
          CheckResult::kRefuse, "\nERROR: The x0 vector must be a dense real double vector.\n\n"},
+        // Inputs that hold no values, whatever their row count: a bound means no
+        // bound on that side, an f is refused; nothing is read through their data.
+        {"n-by-0 bounds mean no bounds", 4,
+         {dense(2, 2, H.data()), dense(2, 1, v.data()), dense(2, 0, nullptr), dense(2, 0, nullptr)},
+         CheckResult::kAccept, ""},
+        {"n-by-0 f", 4, {dense(2, 2, H.data()), dense(2, 0, nullptr), dense(0, 0, nullptr), dense(0, 0, nullptr)},
+         CheckResult::kRefuse, "\nERROR: The f column vector must have 2 entries.\n\n"},
+        {"0-by-n f", 4, {dense(2, 2, H.data()), dense(0, 2, nullptr), dense(0, 0, nullptr), dense(0, 0, nullptr)},
+         CheckResult::kRefuse, "\nERROR: The f column vector must have 2 entries.\n\n"},
+        {"n-by-0 H is silent", 4, {dense(2, 0, nullptr), dense(2, 1, v.data()), dense(0, 0, nullptr), dense(0, 0, nullptr)},
+         CheckResult::kRefuseSilently, ""},
+        {"n-by-0 x0", 6,
+         {dense(2, 2, H.data()), dense(2, 1, v.data()), dense(0, 0, nullptr), dense(0, 0, nullptr), {},
+          dense(2, 0, nullptr)},
+         CheckResult::kRefuse, "\nERROR: The x0 vector must have at least 2 entries.\n\n"},
     };
     for (const Case& c : cases) {
         std::vector<InputView> in = c.in;
@@ -73,6 +88,14 @@ TEST(GatewayChecks, DecisionsAndFlags) {
     EXPECT_FALSE(r.has_lower);
     EXPECT_TRUE(r.has_upper);
     EXPECT_FALSE(r.has_start);
+
+    // A bound with n rows and no columns is no bound, like an empty one.
+    in[2] = dense(2, 0, nullptr);
+    in[3] = dense(2, 0, nullptr);
+    kelpie::check_inputs(4, in.data(), &r);
+    EXPECT_EQ(r.kind, CheckResult::kAccept);
+    EXPECT_FALSE(r.has_lower);
+    EXPECT_FALSE(r.has_upper);
 }
 
 }  // namespace

@@ -3,7 +3,11 @@ function failures = kelpie_fuzz_gateway(calls, seed)
 % shape, sparsity and awkward value, any number of inputs and outputs. Every
 % call must return normally with either a solution (nothing printed, outputs
 % of the documented shapes, finite x inside the box) or exactly one
-% "ERROR: ..." message and empty outputs. Returns the number of bad calls.
+% "ERROR: ..." message and empty outputs. A solved call must also give
+% exactly what the same problem gives in its plain form (H symmetrised, the
+% first column of f and of each bound, a bound with no values as +-Inf, x0 as a
+% column): an input read past its end shows up there. Returns the number of
+% bad calls.
   if nargin < 2, seed = 1; end
   warning('off', 'all');  % mutations such as NaN into a char warn; the calls are what is tested
   rand('seed', seed); randn('seed', seed);
@@ -61,10 +65,49 @@ function failures = kelpie_fuzz_gateway(calls, seed)
       end
       if ~ok
         failures = failures + report(call, 'a solution of the wrong form');
+      elseif nout >= 2
+        failures = failures + same_as_plain_form(call, args(1:min(nargs, 6)), x, outs{2});
       end
     end
   end
   fprintf('gateway fuzz: %d calls, %d solved, %d refused (with outputs), %d bad\n', calls, solved, refused, failures);
+end
+
+% Solves the plain form of a call that was solved and compares bit for bit.
+function one = same_as_plain_form(call, args, x, flag)
+  one = 0;
+  try
+    H = args{1};
+    n = rows(H);
+    H = reshape(full(H), n, n);
+    Ht = H';
+    unequal = H ~= Ht;
+    H(unequal) = 0.5 * H(unequal) + 0.5 * Ht(unequal);
+    f = args{2}(:, 1);
+    l = plain_bound(args{3}, n, -Inf);
+    u = plain_bound(args{4}, n, Inf);
+    if numel(args) >= 6
+      x0 = args{6}(1:n)';
+      x0 = x0(:);
+      [x_plain, flag_plain] = kelpie(H, f, l, u, [], x0);
+    else
+      [x_plain, flag_plain] = kelpie(H, f, l, u);
+    end
+  catch err
+    one = report(call, ['solved, but its plain form is not a problem: ' err.message]);
+    return
+  end
+  if ~isequal(x, x_plain) || ~isequal(flag, flag_plain)
+    one = report(call, 'solved differently from its plain form');
+  end
+end
+
+function b = plain_bound(b, n, infinite)
+  if isempty(b)
+    b = infinite * ones(n, 1);
+  else
+    b = b(:, 1);
+  end
 end
 
 function H = good_matrix(n)
@@ -83,7 +126,7 @@ function v = mutate(v)
 end
 
 function v = mutate_once(v)
-  switch randi(16)
+  switch randi(23)
     case 1, v = single(v);
     case 2, v = int32(round(v));
     case 3, v = v > 0;
@@ -100,6 +143,15 @@ function v = mutate_once(v)
     case 14, v = [v, v];
     case 15, v = zeros(0, 3);
     case 16, v = @sin;
+    % Degenerate shapes: no values with n rows, no rows, a scalar, extra
+    % dimensions, a range, a diagonal matrix.
+    case 17, v = zeros(rows(v), 0);
+    case 18, v = zeros(0, rows(v));
+    case 19, v = v(1);
+    case 20, v = zeros(rows(v), 0, 2);
+    case 21, v = cat(3, v, v);
+    case 22, v = (1:rows(v))';
+    case 23, v = diag(1:rows(v));
   end
 end
 

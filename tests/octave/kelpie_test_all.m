@@ -4,7 +4,8 @@ function failures = kelpie_test_all()
   failed_tests = 0;
   tests = {@test_messages_in_order, @test_refused_classes, @test_refused_values, ...
            @test_outputs_and_nargout, @test_display_and_start, @test_worked_cases, ...
-           @test_empty_bounds_and_asymmetric_h, @test_exit_flags, @test_agrees_with_qp, ...
+           @test_empty_bounds_and_asymmetric_h, @test_inputs_without_values, @test_exit_flags, ...
+           @test_agrees_with_qp, ...
            @test_random_mixed_calls};
   for k = 1:numel(tests)
     name = func2str(tests{k});
@@ -186,6 +187,36 @@ function problems = test_empty_bounds_and_asymmetric_h()
   [xa, fa, la] = kelpie(Ha, f, [-10; -10], [1; 10]);
   [xs, fs, ls] = kelpie((Ha + Ha') / 2, f, [-10; -10], [1; 10]);
   problems = expect(problems, isequal(xa, xs) && isequal(la, ls) && isequal(Ha, Hcopy), 'asymmetric H');
+end
+
+% Arrays that hold no values, whatever their row count: a bound means no bound
+% on that side, an f is refused. Nothing may be read through their data.
+function problems = test_inputs_without_values()
+  problems = {};
+  H = [4 1 0; 1 3 1; 0 1 2]; f = [-8; 3; -1]; l = [-1; -1; -0.25]; u = [1; 0.5; 1];
+  for shape = {zeros(3, 0), zeros(0, 3), zeros(3, 0, 2), zeros(0, 0), single(zeros(3, 0))}
+    empty = shape{1};
+    if isa(empty, 'double')  % a single f is refused for its class first
+      problems = expect_refused(problems, 'The f column vector must have 3 entries.', H, empty, l, u);
+    end
+    [text, x, flag, lambda] = run3(H, f, empty, u);
+    [~, x_ref, flag_ref, lambda_ref] = run3(H, f, -Inf(3, 1), u);
+    problems = expect(problems, isempty(text) && isequal(x, x_ref) && flag == flag_ref && ...
+                      isequal(lambda, lambda_ref), 'a %s l must mean no lower bound', mat2str(size(empty)));
+    [text, x, flag, lambda] = run3(H, f, l, empty);
+    [~, x_ref, flag_ref, lambda_ref] = run3(H, f, l, Inf(3, 1));
+    problems = expect(problems, isempty(text) && isequal(x, x_ref) && flag == flag_ref && ...
+                      isequal(lambda, lambda_ref), 'a %s u must mean no upper bound', mat2str(size(empty)));
+  end
+  % Degenerate shapes that do hold values: scalars for n = 1, a 3-D f whose
+  % first column is used, ranges and diagonal matrices.
+  [text, x] = run3(2, -2, zeros(1, 0), 0.5);
+  problems = expect(problems, isempty(text) && x == 0.5, 'scalar problem with an empty lower bound');
+  [text, x] = run3(H, cat(3, f, f + 100), l, u);
+  problems = expect(problems, isempty(text) && isequal(x, kelpie(H, f, l, u)), 'a 3-D f uses its first column');
+  [text, x] = run3(eye(3) * 2, (1:3)', [], []);
+  problems = expect(problems, isempty(text) && isequal(x, -[1; 2; 3] / 2), 'diagonal H and a range f');
+  problems = expect_refused(problems, 'The x0 vector must have at least 3 entries.', H, f, l, u, [], zeros(3, 0));
 end
 
 function problems = test_exit_flags()
