@@ -154,6 +154,13 @@ double directional_slope(const double* g, const double* dir, const int* support,
     return slope;
 }
 
+// g . dir over the support, as summed.
+double raw_slope(const double* g, const double* dir, const int* support, int count) {
+    double slope = 0.0;
+    for (int q = 0; q < count; ++q) slope = slope + g[support[q]] * dir[support[q]];
+    return slope;
+}
+
 // An upper estimate of the size of the terms g . dir is made of, however
 // much they cancel: sum over the support of |dir_k| (|f_k| + |(Hx)_k|), with
 // |H(k, j)| <= sqrt(|H(k, k)| |H(j, j)|) (exact for a semidefinite H) so that
@@ -241,6 +248,8 @@ Move move_along_direction(const Problem& p, double* x, Workspace& ws, const int*
     double step = 0.0;
     int at_lower_end = 0;
     int at_upper_end = 0;
+    const double measured_slope = raw_slope(ws.g.get(), dir, support, count_b);
+    const double measured_curvature = curvature;
     if (dependent) curvature = settle_dependent_curvature(p, dir, support, count_b, curvature);
     if (dependent && curvature == 0 && slope != 0 &&
         std::fabs(slope) <= kDependentSlopeCancellation * slope_magnitude(p, x, dir, support, count_b)) {
@@ -261,6 +270,11 @@ Move move_along_direction(const Problem& p, double* x, Workspace& ws, const int*
         return {MoveOutcome::kUnbounded, false, false};
     }
 
+    // The tolerances above judge a dependent direction flat or linear; the
+    // move is taken only where the objective, as measured, does not rise.
+    if (dependent && step != 0 && measured_slope * step + 0.5 * measured_curvature * step * step > 0) {
+        return {MoveOutcome::kNoMove, false, false};
+    }
     for (int q = 0; q < count_b; ++q) {  // a step past the range of doubles cannot be taken
         const int k = support[q];
         if (z[q] != step && v[q] != step && !std::isfinite(x[k] + step * dir[k])) return {MoveOutcome::kUnbounded, false, false};
