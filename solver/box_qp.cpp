@@ -10,6 +10,7 @@
 #include "box_qp_internal.h"
 #include "ldl_factor.h"
 #include "newton_step.h"
+#include "optimality.h"
 #include "workspace.h"
 
 namespace kelpie {
@@ -22,6 +23,9 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 constexpr double kInitialBestValue = 1e300;
 // Four full sweeps in a row with an unchanged free count end the solve.
 constexpr int kStallLimit = 3;
+// A run of the main loop goes on from a stop that fails the optimality test
+// this many times before it hands over to the proximal steps.
+constexpr int kMaxResumes = 3;
 // A decrease above this fraction of the size of the objective's terms is
 // real progress, not rounding.
 constexpr double kSignificantDecrease = 1e-12;
@@ -170,10 +174,15 @@ int count_free(int n, const int* is_free) {
     return count;
 }
 
-// The main loop on a projected start. Returns the result code; the
-// multipliers are written for 0 and 99.
-int run_main_loop(const Problem& p, Workspace& ws, double* x, double* lambda_lower, double* lambda_upper,
-                  SolveStats* stats) {
+}  // namespace
+
+// The main loop from x. A stop rule (a full sweep that no longer lowers the
+// objective, or a stall of the free count) ends it only at a point that
+// passes the optimality test; at any other point the loop goes on from there
+// with the rules' state reset, which brings at least one more sweep and
+// Newton phase, up to kMaxResumes times.
+LoopEnd run_main_loop(const Problem& p, Workspace& ws, double* x, double tolerance, bool leave_when_singular,
+                      SolveStats* stats) {
     const int n = p.n;
     double* g = ws.g.get();
     int* is_free = ws.is_free.get();
@@ -182,11 +191,11 @@ int run_main_loop(const Problem& p, Workspace& ws, double* x, double* lambda_low
     int keep_going = 1;
     int stall_count = 0;
     int previous_free_count = -1;
+    int resumes = 0;
     long long newton_iterations = 0;
     const long long newton_limit = 2LL * n;
     double best_value = kInitialBestValue;
     bool still_falling = false;  // the sweep that ended a stall run still lowered the objective
-    int result = KELPIE_CONVERGED;
 
     for (;;) {
         ++stats->passes;
@@ -196,14 +205,16 @@ int run_main_loop(const Problem& p, Workspace& ws, double* x, double* lambda_low
         // With finite data a gradient entry overflows only when x has gone
         // where the objective leaves the range of doubles; NaN or Inf in H or
         // f end here too. Either way no further step can be trusted.
-        if (!all_finite(n, g)) return KELPIE_UNBOUNDED;
+        if (!all_finite(n, g)) return LoopEnd::kUnbounded;
         const double pass_value = doubled_objective(n, x, p.f, g);
-        if (keep_going == 0) break;
-        if (stall_count > kStallLimit) {
-            // The stall rule stops the solve; it is convergence only if the
-            // last sweep no longer made real progress.
-            if (still_falling) result = KELPIE_ITERATION_LIMIT;
-            break;
+        if (keep_going == 0 || stall_count > kStallLimit) {
+            if (passes_optimality_test(p, x, g, tolerance, ws.term_sizes.get())) return LoopEnd::kSolution;
+            if (resumes == kMaxResumes) return still_falling ? LoopEnd::kStalled : LoopEnd::kNotSolved;
+            ++resumes;
+            keep_going = 1;
+            stall_count = 0;
+            still_falling = false;
+            best_value = kInitialBestValue;
         }
         if (stall_count == 0) {
             if (pass_value < best_value) best_value = pass_value;
@@ -212,22 +223,17 @@ int run_main_loop(const Problem& p, Workspace& ws, double* x, double* lambda_low
         }
         // >= rather than ==: a stall run that began below the limit must not
         // carry the count past it and leave the loop without a limit.
-        if (stall_count == 0 && newton_iterations >= newton_limit) {
-            result = KELPIE_ITERATION_LIMIT;
-            break;
-        }
+        if (stall_count == 0 && newton_iterations >= newton_limit) return LoopEnd::kNewtonLimit;
 
         ++stats->sweeps;
         if (sweep_all != 0) ++stats->full_sweeps;
         started = clock_if(stats->timed);
         const SweepOutcome sweep = coordinate_sweep(p, sweep_all, x, g, is_free);
         stats->sweep_seconds += clock_if(stats->timed) - started;
-        if (sweep == SweepOutcome::kUnbounded) return KELPIE_UNBOUNDED;
+        if (sweep == SweepOutcome::kUnbounded) return LoopEnd::kUnbounded;
         if (sweep == SweepOutcome::kVisitLimit) {
             compute_gradient(p, x, g);
-            if (!all_finite(n, g)) return KELPIE_UNBOUNDED;
-            result = KELPIE_ITERATION_LIMIT;
-            break;
+            return all_finite(n, g) ? LoopEnd::kVisitLimit : LoopEnd::kUnbounded;
         }
 
         const int free_count = count_free(n, is_free);
@@ -257,20 +263,21 @@ int run_main_loop(const Problem& p, Workspace& ws, double* x, double* lambda_low
         started = clock_if(stats->timed);
         FactorChanges changes = update_free_factor(p, ws);
         const double factored = clock_if(stats->timed);
-        const NewtonOutcome newton = newton_stage(p, x, ws, &sweep_all, &changes);
-        stats->factor_seconds += factored - started;
-        stats->newton_seconds += clock_if(stats->timed) - factored;
         stats->entered += changes.entered;
         stats->left += changes.left;
         stats->kept_out += changes.kept_out;
-        if (changes.kept_out > 0) ++stats->dependent_phases;
-        if (newton == NewtonOutcome::kUnbounded) return KELPIE_UNBOUNDED;
+        if (changes.kept_out > 0) {
+            ++stats->dependent_phases;
+            // The free block is singular or indefinite to working accuracy:
+            // the caller takes over with steps that keep it definite.
+            if (leave_when_singular) return LoopEnd::kSingular;
+        }
+        const NewtonOutcome newton = newton_stage(p, x, ws, &sweep_all, &changes);
+        stats->factor_seconds += factored - started;
+        stats->newton_seconds += clock_if(stats->timed) - factored;
+        if (newton == NewtonOutcome::kUnbounded) return LoopEnd::kUnbounded;
     }
-    compute_multipliers(n, is_free, g, lambda_lower, lambda_upper);
-    return result;
 }
-
-}  // namespace
 
 void compute_gradient(const Problem& p, const double* x, double* g) {
     const blas_int n = p.n;
@@ -319,7 +326,14 @@ int solve_box_qp_counted(int n, const double* H, const double* f, const double* 
     if (!allocate_workspace(n, &ws)) return KELPIE_OUT_OF_MEMORY;
     const Problem problem{n, H, f, lower, upper};
     project_onto_box(n, lower, upper, x);
-    return run_main_loop(problem, ws, x, lambda_lower, lambda_upper, stats);
+    LoopEnd end = run_main_loop(problem, ws, x, kOptimalityTolerance, true, stats);
+    if (end == LoopEnd::kSingular || end == LoopEnd::kNotSolved || end == LoopEnd::kNewtonLimit ||
+        end == LoopEnd::kStalled) {
+        end = take_proximal_steps(problem, ws, x, stats);
+    }
+    if (end == LoopEnd::kUnbounded) return KELPIE_UNBOUNDED;
+    compute_multipliers(n, ws.is_free.get(), ws.g.get(), lambda_lower, lambda_upper);
+    return end == LoopEnd::kSolution ? KELPIE_CONVERGED : KELPIE_ITERATION_LIMIT;
 }
 
 }  // namespace kelpie

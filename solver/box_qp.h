@@ -19,12 +19,22 @@
  *                 lambda_upper when negative. Free variables get 0 on both.
  *
  * Result codes:
- *    0  converged: a full sweep no longer lowered the objective, or the number
- *       of free variables stalled for four full sweeps with no real decrease.
- *   99  iteration limit: 2n Newton steps were taken, four full sweeps in a
- *       row left the free set's size unchanged while the objective was still
- *       falling, or one sweep ran past its visit limit (which only a
- *       non-symmetric H can reach); x is the last iterate and the
+ *    0  x is a solution: it passes the first-order optimality test
+ *
+ *           |pg_i|  <=  1e-9 * (|f_i| + sum_j |H_ij x_j|)   for every i,
+ *
+ *       where g = H x + f is computed afresh at x and pg is the projected
+ *       gradient: g_i for a variable strictly inside its bounds, min(g_i, 0)
+ *       at its lower bound, max(g_i, 0) at its upper, 0 when lower_i =
+ *       upper_i. Each entry is judged against the size of the terms it is
+ *       made of, so the test means the same for a problem multiplied by any
+ *       positive number, and a huge entry in one row hides nothing in
+ *       another. For a convex problem x is then a minimiser; for a nonconvex
+ *       one, a first-order (KKT) point.
+ *   99  x is not known to be a solution: the method ran out of steps (2n
+ *       Newton steps, then 200 proximal steps), its steps stopped making
+ *       progress, or one sweep ran past its visit limit (which only a
+ *       non-symmetric H can reach). x is the last iterate and the
  *       multipliers are computed from it.
  *   -1  the workspace could not be allocated; nothing was written.
  *   -2  the box holds no point (lower > upper, a NaN bound, lower = +Inf or
@@ -33,6 +43,14 @@
  *       within the range of doubles (the gradient overflows, or H or f hold
  *       NaN or Inf); x holds the last finite iterate (inside the box) and the
  *       multipliers are not written.
+ *
+ * The method: coordinate sweeps and Newton steps on the free variables with
+ * an LDL' factor of their block of H. Where that block is singular, nearly
+ * singular or indefinite to working accuracy (the factor cannot take every
+ * free variable), or where the stop rules end at a point that fails the test
+ * above, it goes on with proximal point steps: each solves the problem with
+ * H + rho I and f - rho x_k from x_k, which lowers the objective and
+ * converges for convex problems.
  *
  * The function keeps no state between calls and may be called from several
  * threads at once on separate arrays.

@@ -30,6 +30,7 @@ struct SolveStats {
     long long entered = 0;   // variables added to the factor
     long long left = 0;      // variables removed from it
     long long kept_out = 0;  // free variables the pivot guard kept out, summed over Newton phases
+    long long proximal_steps = 0;  // outer steps of take_proximal_steps
     double gradient_seconds = 0;
     double sweep_seconds = 0;
     double factor_seconds = 0;
@@ -39,6 +40,34 @@ struct SolveStats {
 // solve_box_qp with its counts reported in *stats (which may be null).
 int solve_box_qp_counted(int n, const double* H, const double* f, const double* lower, const double* upper,
                          double* x, double* lambda_lower, double* lambda_upper, SolveStats* stats);
+
+// How a run of the main loop ended.
+enum class LoopEnd {
+    kSolution,     // at a point that passes the optimality test
+    kNotSolved,    // the stop rules kept ending it at points that fail the test
+    kStalled,      // ... the last time with the objective still falling
+    kNewtonLimit,  // 2n Newton phases
+    kSingular,     // the factor kept a free variable out (only when asked to leave then)
+    kVisitLimit,   // a sweep ran past its visit limit (a non-symmetric H)
+    kUnbounded
+};
+
+// The main loop from x, with the free flags and the factor as ws holds them.
+// A stop rule ends it at a point whose first-order residual is at most
+// `tolerance` (kSolution); at another point the loop goes on, a few times,
+// before it gives up (kNotSolved, kStalled). With leave_when_singular it ends
+// at the first Newton phase whose free variables the factor cannot all take,
+// before that phase moves x. On return ws.g holds H x + f (from scratch
+// unless the loop left in a Newton phase).
+LoopEnd run_main_loop(const Problem& p, Workspace& ws, double* x, double tolerance, bool leave_when_singular,
+                      SolveStats* stats);
+
+// Proximal point steps from x, for where the main loop could not end at a
+// solution: x_{k+1} minimises q(x) + rho/2 |x - x_k|^2 on the box. Ends with
+// kSolution, kNotSolved (no progress, or out of steps or memory), kVisitLimit or
+// kUnbounded; on return ws.g holds H x + f from scratch and the free flags
+// say which variables lie strictly inside their bounds.
+LoopEnd take_proximal_steps(const Problem& p, Workspace& ws, double* x, SolveStats* stats);
 
 // g = H x + f from scratch.
 void compute_gradient(const Problem& p, const double* x, double* g);

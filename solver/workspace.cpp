@@ -23,7 +23,8 @@ bool allocate_workspace(int n, Workspace* ws) {
                     allocate(count, &ws->dir) && allocate(count, &ws->list_a) && allocate(count, &ws->list_b) &&
                     allocate(count, &ws->w) && allocate(count, &ws->v) && allocate(count, &ws->z) &&
                     allocate(count, &ws->trial) && allocate(count, &ws->kept_out) &&
-                    allocate(count * kAppendBlock, &ws->block_w) && allocate(count * kAppendBlock, &ws->block_v);
+                    allocate(count * kAppendBlock, &ws->block_w) && allocate(count * kAppendBlock, &ws->block_v) &&
+                    allocate(count, &ws->term_sizes);
     if (!ok) {
         *ws = Workspace();
         return false;

@@ -42,6 +42,7 @@ struct Workspace {
     HeapArray<int> kept_out;   // 1: failed the pivot guard, and no member has left since
     HeapArray<double> block_w; // kAppendBlock x n: solves for a block of appended or dependent variables
     HeapArray<double> block_v;
+    HeapArray<double> term_sizes; // per row, the size of the terms of H x + f, for the optimality test
 };
 
 // Variables entering after the last member are added this many at a time,

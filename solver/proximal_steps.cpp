@@ -1,0 +1,240 @@
+// Proximal point steps: what kelpie does where the factor cannot take the
+// free block (singular, nearly singular or indefinite to working accuracy),
+// and where the main loop's stop rules end short of a solution.
+//
+// Step k solves, with the main loop, the problem
+//
+//     minimise  q(x) + rho/2 |x - x_k|^2  on the box,
+//
+// that is H + rho I and f - rho x_k in place of H and f, starting from x_k.
+// Its block on any free set has pivots of at least about rho, so the factor
+// takes every free variable and each step is the method's own Newton
+// iteration on a definite problem. For a convex q the steps converge to a
+// minimiser (Rockafellar, 1976) and lower q at every step: q(x_{k+1}) +
+// rho/2 |x_{k+1} - x_k|^2 <= q(x_k). At the solution of step k, g + rho (x_{k+1} -
+// x_k) satisfies the optimality conditions, so the first-order residual of q
+// falls with the length of the step. Components of the error along
+// eigenvalues lambda of H shrink by rho / (lambda + rho) per step: rho is a
+// small fraction of H's largest entry, so all but the nearly flat directions
+// settle in a step or two, and along those the gradient itself is small.
+#include <cmath>
+#include <cstddef>
+
+#include "blas.h"
+#include "box_qp_internal.h"
+#include "optimality.h"
+#include "workspace.h"
+
+namespace kelpie {
+
+namespace {
+
+// rho as a fraction of the largest entry of H in size: large enough that
+// pivots of about rho stand far above the rounding of the factor's
+// eliminations (about 1e-16 of H's entries times the growth of a few
+// eliminations), small enough that the steps contract fast.
+constexpr double kProximalWeight = 1e-6;
+// A step that leaves more than this share of the residual contracts slowly;
+// rho then shrinks by kWeightReduction, down to kSmallestWeight of H's
+// largest entry (where its pivots still stand above the factor's rounding).
+constexpr double kSlowContraction = 0.5;
+constexpr double kWeightReduction = 1e-2;
+constexpr double kSmallestWeight = 1e-12;
+// Steps before the refinement gives up with the iteration-limit code.
+constexpr int kMaxProximalSteps = 200;
+// Residual at which the steps stop: the rounding of a gradient from scratch.
+constexpr double kRefinementTarget = 1e-15;
+// The residual each step's solve aims for. Its stop rules see the objective,
+// which changes with the square of a gradient error over a curvature as
+// small as rho: they can end with a residual near sqrt(1e-16 rho / |H|), far
+// above the rounding of the gradient; the loop then goes on from there.
+constexpr double kStepTolerance = 1e-14;
+// Steps that may pass without halving the residual once it passes the test.
+constexpr int kPatience = 5;
+// A curvature below this fraction of the size of its terms is rounding.
+constexpr double kNullCurvature = 1e-12;
+// A rise of the doubled objective beyond this fraction of the size of its
+// terms is not rounding.
+constexpr double kObjectiveRounding = 1e-12;
+
+void shift_diagonal(const Problem& p, double rho, double* shifted);
+
+// The largest entry of H in size; 1 for H = 0, which then needs no scale.
+double largest_entry_size(const Problem& p) {
+    const std::size_t count = static_cast<std::size_t>(p.n) * p.n;
+    double largest = 0.0;
+    for (std::size_t k = 0; k < count; ++k) largest = std::fabs(p.H[k]) > largest ? std::fabs(p.H[k]) : largest;
+    return largest > 0 ? largest : 1.0;
+}
+
+void copy_with_shifted_diagonal(const Problem& p, double rho, double* shifted) {
+    const std::size_t n = static_cast<std::size_t>(p.n);
+    for (std::size_t k = 0; k < n * n; ++k) shifted[k] = p.H[k];
+    shift_diagonal(p, rho, shifted);
+}
+
+// The diagonal of `shifted` becomes that of H plus rho.
+void shift_diagonal(const Problem& p, double rho, double* shifted) {
+    const std::size_t n = static_cast<std::size_t>(p.n);
+    for (std::size_t j = 0; j < n; ++j) shifted[j + j * n] = p.H[j + j * n] + rho;
+}
+
+// An empty factor: the one held was of another matrix.
+void clear_factor(int n, Workspace& ws) {
+    for (int i = 0; i < n; ++i) {
+        ws.in_factor[i] = 0;
+        ws.kept_out[i] = 0;
+    }
+}
+
+// Free flags from where x lies: strictly inside the bounds or not.
+void mark_free_by_position(const Problem& p, const double* x, int* is_free) {
+    for (int i = 0; i < p.n; ++i) is_free[i] = (p.lower[i] < x[i] && x[i] < p.upper[i]) ? 1 : 0;
+}
+
+bool all_finite(int n, const double* v) {
+    for (int i = 0; i < n; ++i) {
+        if (!std::isfinite(v[i])) return false;
+    }
+    return true;
+}
+
+// The doubled objective at x, with g = H x + f, and the size of its terms.
+double doubled_objective_and_size(int n, const double* x, const double* f, const double* g, double* size) {
+    *size = 0.0;
+    for (int i = 0; i < n; ++i) *size = *size + std::fabs(x[i] * (f[i] + g[i]));
+    return doubled_objective(n, x, f, g);
+}
+
+// Whether q falls without limit along d from x, where g is the gradient at
+// x: no bound stops d, the slope g'd is negative, and the curvature d'Hd is 0
+// to the rounding of its terms (at most kNullCurvature of d'|H||d|). A step
+// that ran along such a direction shows it: the proximal term alone held it.
+bool unbounded_along(const Problem& p, const double* d, const double* g, double* Hd, double* abs_Hd) {
+    const int n = p.n;
+    double slope = 0.0;
+    for (int i = 0; i < n; ++i) {
+        if ((d[i] > 0 && p.upper[i] != HUGE_VAL) || (d[i] < 0 && p.lower[i] != -HUGE_VAL)) return false;
+        slope = slope + g[i] * d[i];
+    }
+    if (!(slope < 0)) return false;
+    for (int i = 0; i < n; ++i) {
+        Hd[i] = 0.0;
+        abs_Hd[i] = 0.0;
+    }
+    for (int j = 0; j < n; ++j) {
+        if (d[j] == 0) continue;
+        const double* col = column(p, j);
+        for (int i = 0; i < n; ++i) {
+            Hd[i] = Hd[i] + col[i] * d[j];
+            abs_Hd[i] = abs_Hd[i] + std::fabs(col[i]) * std::fabs(d[j]);
+        }
+    }
+    double curvature = 0.0;
+    double size = 0.0;
+    for (int i = 0; i < n; ++i) {
+        curvature = curvature + d[i] * Hd[i];
+        size = size + std::fabs(d[i]) * abs_Hd[i];
+    }
+    return curvature <= kNullCurvature * size;
+}
+
+bool same_point(int n, const double* a, const double* b) {
+    for (int i = 0; i < n; ++i) {
+        if (a[i] != b[i]) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+LoopEnd take_proximal_steps(const Problem& p, Workspace& ws, double* x, SolveStats* stats) {
+    const int n = p.n;
+    const std::size_t count = static_cast<std::size_t>(n);
+    double* g = ws.g.get();
+    HeapArray<double> shifted_H(static_cast<double*>(std::malloc(count * count * sizeof(double))));
+    HeapArray<double> shifted_f(static_cast<double*>(std::malloc(count * sizeof(double))));
+    HeapArray<double> previous_x(static_cast<double*>(std::malloc(count * sizeof(double))));
+    HeapArray<double> previous_g(static_cast<double*>(std::malloc(count * sizeof(double))));
+    HeapArray<double> step_taken(static_cast<double*>(std::malloc(count * sizeof(double))));
+    HeapArray<double> curvature_terms(static_cast<double*>(std::malloc(count * sizeof(double))));
+    LoopEnd end = LoopEnd::kNotSolved;
+    compute_gradient(p, x, g);
+    if (!all_finite(n, g)) return LoopEnd::kUnbounded;
+    if (shifted_H && shifted_f && previous_x && previous_g && step_taken && curvature_terms) {
+        const double largest_entry = largest_entry_size(p);
+        double rho = kProximalWeight * largest_entry;
+        copy_with_shifted_diagonal(p, rho, shifted_H.get());
+        clear_factor(n, ws);
+        const Problem shifted{n, shifted_H.get(), shifted_f.get(), p.lower, p.upper};
+        double size = 0.0;
+        double value = doubled_objective_and_size(n, x, p.f, g, &size);
+        double best_residual = HUGE_VAL;
+        double previous_residual = first_order_residual(p, x, g, ws.term_sizes.get());
+        if (previous_residual <= kOptimalityTolerance) end = LoopEnd::kSolution;
+        int steps_without_progress = 0;
+        for (int step = 0; step < kMaxProximalSteps; ++step) {
+            ++stats->proximal_steps;
+            for (int i = 0; i < n; ++i) {
+                previous_x[i] = x[i];
+                previous_g[i] = g[i];
+                shifted_f[i] = p.f[i] - rho * x[i];
+            }
+            const LoopEnd inner = run_main_loop(shifted, ws, x, kStepTolerance, false, stats);
+            if (inner == LoopEnd::kUnbounded || inner == LoopEnd::kVisitLimit) {
+                // q + rho/2 |x - x_k|^2 >= q - const: unbounded below means q is too.
+                compute_gradient(p, x, g);
+                if (inner == LoopEnd::kUnbounded || !all_finite(n, g)) return LoopEnd::kUnbounded;
+                end = inner;
+                break;
+            }
+            for (int i = 0; i < n; ++i) step_taken[i] = x[i] - previous_x[i];
+            // Only from a point that fails the test: at a solution the
+            // gradient is rounding, and so is a step it drives.
+            if (previous_residual > kOptimalityTolerance &&
+                unbounded_along(p, step_taken.get(), previous_g.get(), shifted_f.get(), curvature_terms.get())) {
+                compute_gradient(p, x, g);
+                return LoopEnd::kUnbounded;
+            }
+            compute_gradient(p, x, g);
+            if (!all_finite(n, g)) return LoopEnd::kUnbounded;
+            // A step lowers q (to the accuracy of its solve); one that raised
+            // it went wrong, and the point before it is kept.
+            const double new_value = doubled_objective_and_size(n, x, p.f, g, &size);
+            if (new_value - value > kObjectiveRounding * size) {
+                for (int i = 0; i < n; ++i) x[i] = previous_x[i];
+                compute_gradient(p, x, g);
+                break;
+            }
+            value = new_value;
+            // Past the optimality test the steps go on while they still
+            // halve the residual, down to the rounding of the gradient.
+            const double residual = first_order_residual(p, x, g, ws.term_sizes.get());
+            const double step_start_residual = previous_residual;
+            previous_residual = residual;
+            end = residual <= kOptimalityTolerance ? LoopEnd::kSolution : LoopEnd::kNotSolved;
+            if (residual < 0.5 * best_residual) {
+                best_residual = residual;
+                steps_without_progress = 0;
+            } else {
+                ++steps_without_progress;
+            }
+            // Slow contraction means eigenvalues of the free block below rho:
+            // a smaller rho contracts faster there, at the price of a factor
+            // built anew (the matrix changed).
+            if (residual > kSlowContraction * step_start_residual && rho > kSmallestWeight * largest_entry) {
+                rho = rho * kWeightReduction;
+                shift_diagonal(p, rho, shifted_H.get());
+                clear_factor(n, ws);
+            }
+            if (residual <= kRefinementTarget || (end == LoopEnd::kSolution && steps_without_progress >= kPatience)) {
+                break;
+            }
+            if (same_point(n, x, previous_x.get())) break;
+        }
+    }
+    mark_free_by_position(p, x, ws.is_free.get());
+    return end;
+}
+
+}  // namespace kelpie
