@@ -11,8 +11,14 @@ function varargout = kelpie(varargin)
 %   moved onto the box first. DISPLAY is accepted and has no effect.
 %
 %   [X, EXITFLAG] = KELPIE(...) also returns how the solver stopped:
-%      0   converged: the objective no longer decreases
-%     99   iteration limit reached (2n Newton steps); X is the last iterate
+%      0   X is a solution: each entry of the projected gradient of
+%          H*X + F is at most 1e-9 times abs(F) + abs(H)*abs(X) in its row,
+%          the size of the terms it is made of (the same test for H and F
+%          scaled by any positive number). The projected gradient is
+%          g = H*X + F where L < X < U, min(g, 0) where X = L, max(g, 0)
+%          where X = U, and 0 where L = U.
+%     99   X is not known to be a solution: the method ran out of steps or
+%          stopped making progress; X is the last iterate
 %     -3   the objective is unbounded below on the box; X is the last
 %          iterate, inside the box, and the multipliers are zero
 %
@@ -43,10 +49,12 @@ function varargout = kelpie(varargin)
 %
 %   The method alternates projected coordinate sweeps with Newton steps on
 %   the free variables, using an LDL' factor of the free block of H that
-%   follows the free set by rank-one updates. Variables whose columns of H
-%   depend on those already in the factor (a semidefinite H, such as A'*A
-%   with more columns than rows) are moved along their null direction until
-%   a bound stops them, so semidefinite problems end at a KKT point too.
+%   follows the free set by rank-one updates. Where the free block is
+%   singular or nearly so (a semidefinite H, such as A'*A with more columns
+%   than rows, or a linear-kernel SVM dual), or where the method stops short
+%   of the test above, it goes on with proximal point steps: each solves the
+%   problem with H + rho*I and F - rho*Xk from the last point Xk, lowering
+%   the objective at every step, so semidefinite problems end at a solution.
 %
 %   Example: non-negative least squares, min ||A*x - b|| subject to x >= 0
 %      A = [1 2 0; 0 1 1; 1 0 1; 2 1 1];  b = [4; -1; 1; 3];
