@@ -6,6 +6,8 @@
 //  - -2 exactly when the box holds no point, and then nothing is written;
 //  - with 0 or 99 and finite data: x is finite and in the box, and the
 //    multipliers are finite and non-negative;
+//  - with 0, a symmetric H and finite data: the first-order test behind
+//    result 0 holds;
 //  - with 0 and a diagonally dominant H (positive definite) with finite data:
 //    the KKT residual, in the scale of the objective, is small.
 // Sanitizers (address, undefined) report memory and arithmetic faults, and
@@ -124,6 +126,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (int i = 0; i < n; ++i) {
             check(std::isfinite(lambda_lower[i]) && lambda_lower[i] >= 0);
             check(std::isfinite(lambda_upper[i]) && lambda_upper[i] >= 0);
+        }
+    }
+    if (result == 0 && !(shape & 1)) {
+        // Result 0 is a promise: every entry of the projected gradient is
+        // small against the terms of its row (with a margin for the other
+        // order of summation here).
+        for (int i = 0; i < n; ++i) {
+            double g = f[i], terms = std::fabs(f[i]);
+            for (int j = 0; j < n; ++j) {
+                g += H[i + static_cast<std::size_t>(j) * n] * x[j];
+                terms += std::fabs(H[i + static_cast<std::size_t>(j) * n] * x[j]);
+            }
+            if (!std::isfinite(terms) || lower[i] == upper[i]) continue;
+            const double pg = x[i] <= lower[i] ? std::fmin(g, 0.0) : (x[i] >= upper[i] ? std::fmax(g, 0.0) : g);
+            check(std::fabs(pg) <= 1e-8 * terms + 1e-300);
         }
     }
     if (result == 0 && dominant && !(shape & 1)) {

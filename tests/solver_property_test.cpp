@@ -144,14 +144,14 @@ TEST(SolverProperties, LargerAndIllConditionedProblemsReachKkt) {
 }
 
 // H = A'A with A wider than tall: singular free blocks. The answer must be a
-// finite KKT point, never NaN, with result 0 or 99.
+// finite KKT point, never NaN, with result 0.
 TEST(SolverProperties, SemidefiniteLeastSquaresReachKkt) {
     std::mt19937_64 rng(3);
     for (int n : {2, 3, 6, 11, 40, 150}) {
         for (int trial = 0; trial < 6; ++trial) {
             const Qp q = random_problem(Family::kLeastSquares, n, rng);
             const Solution s = kelpie_test::solve(q);
-            EXPECT_TRUE(s.result == KELPIE_CONVERGED || s.result == KELPIE_ITERATION_LIMIT) << s.result;
+            EXPECT_EQ(s.result, KELPIE_CONVERGED);
             expect_sound_solution(q, s, 1e-9, "least squares");
         }
     }

@@ -1,0 +1,337 @@
+// Problems whose free blocks are singular or nearly so, and warm starts:
+// every exitflag 0 must come with a point that passes the documented
+// optimality test, and convex problems must end with exitflag 0 at an
+// objective no worse than an independent method's.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "box_qp.h"
+#include "box_qp_internal.h"
+#include "optimality.h"
+#include "qp_test_util.h"
+#include "workspace.h"
+
+namespace {
+
+using kelpie_test::Qp;
+using kelpie_test::Solution;
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// The documented test, computed here on its own: the largest entry of the
+// projected gradient, each over the size of the terms of its row,
+// |f_i| + sum_j |H_ij x_j|.
+double documented_residual(const Qp& q, const std::vector<double>& x) {
+    const std::vector<double> g = kelpie_test::gradient(q, x);
+    double largest = 0.0;
+    for (int i = 0; i < q.n; ++i) {
+        double pg = g[i];
+        if (q.lower[i] == q.upper[i]) pg = 0.0;
+        else if (x[i] <= q.lower[i]) pg = std::min(g[i], 0.0);
+        else if (x[i] >= q.upper[i]) pg = std::max(g[i], 0.0);
+        if (pg == 0) continue;
+        double terms = std::fabs(q.f[i]);
+        for (int j = 0; j < q.n; ++j) terms += std::fabs(q.H[i + static_cast<size_t>(j) * q.n] * x[j]);
+        largest = std::max(largest, std::fabs(pg) / terms);
+    }
+    return largest;
+}
+
+enum class Bounds { kTwoSided, kOneSided, kNone };
+enum class Linear { kInRange, kRandom };
+
+// H = V V' + shift I with V of n x rank entries from N(0, 1); f = H t (in the
+// range of H) or random. Starts at 0 or inside the box.
+Qp low_rank_problem(int n, int rank, double shift, Bounds bounds, Linear linear, std::mt19937_64& rng) {
+    std::normal_distribution<double> normal;
+    Qp q;
+    q.n = n;
+    std::vector<double> V;
+    q.H = kelpie_test::random_gram(rank, n, rng, &V);
+    for (int i = 0; i < n; ++i) q.H[i + static_cast<size_t>(i) * n] += shift;
+    q.f.assign(n, 0.0);
+    std::vector<double> t(n);
+    for (double& e : t) e = 2.0 * normal(rng);
+    for (int i = 0; i < n; ++i) {
+        if (linear == Linear::kRandom) {
+            q.f[i] = normal(rng);
+        } else {
+            for (int j = 0; j < n; ++j) q.f[i] += q.H[i + static_cast<size_t>(j) * n] * t[j];
+        }
+    }
+    q.lower.assign(n, bounds == Bounds::kNone ? -kInf : (bounds == Bounds::kOneSided ? 0.0 : -1.0));
+    q.upper.assign(n, bounds == Bounds::kTwoSided ? 1.0 : kInf);
+    q.x0.assign(n, 0.0);
+    return q;
+}
+
+// Least squares with more unknowns than equations: H = A'A, f = -A'b, x >= 0,
+// b = A t for a non-negative t (an exact fit) or random (a residual).
+Qp wide_least_squares(int n, bool exact, std::mt19937_64& rng) {
+    std::normal_distribution<double> normal;
+    const int rows = std::max(1, n / 2);
+    std::vector<double> A;
+    Qp q;
+    q.n = n;
+    q.H = kelpie_test::random_gram(rows, n, rng, &A);
+    std::vector<double> b(rows, 0.0);
+    for (int r = 0; r < rows; ++r) {
+        if (!exact) b[r] = normal(rng);
+    }
+    if (exact) {
+        for (int j = 0; j < n; ++j) {
+            const double t = std::max(0.0, normal(rng));
+            for (int r = 0; r < rows; ++r) b[r] += A[r + static_cast<size_t>(j) * rows] * t;
+        }
+    }
+    q.f.assign(n, 0.0);
+    for (int j = 0; j < n; ++j) {
+        for (int r = 0; r < rows; ++r) q.f[j] -= A[r + static_cast<size_t>(j) * rows] * b[r];
+    }
+    q.lower.assign(n, 0.0);
+    q.upper.assign(n, kInf);
+    q.x0.assign(n, 0.0);
+    return q;
+}
+
+// The dual of a linear support vector machine with a bias folded into the
+// kernel: Q = (y y') .* (X X' + 1), f = -1, 0 <= alpha <= C, on two
+// overlapping Gaussian classes with few features (rank of Q: features + 1).
+Qp svm_dual(int n, int features, double C, std::mt19937_64& rng) {
+    std::normal_distribution<double> normal;
+    std::vector<double> X(static_cast<size_t>(n) * features), y(n);
+    for (int i = 0; i < n; ++i) {
+        y[i] = i % 2 == 0 ? 1.0 : -1.0;
+        for (int k = 0; k < features; ++k) X[i + static_cast<size_t>(k) * n] = normal(rng) + 0.5 * y[i];
+    }
+    Qp q;
+    q.n = n;
+    q.H.assign(static_cast<size_t>(n) * n, 0.0);
+    for (int j = 0; j < n; ++j) {
+        for (int i = 0; i < n; ++i) {
+            double k = 1.0;
+            for (int f = 0; f < features; ++f) k += X[i + static_cast<size_t>(f) * n] * X[j + static_cast<size_t>(f) * n];
+            q.H[i + static_cast<size_t>(j) * n] = y[i] * y[j] * k;
+        }
+    }
+    q.f.assign(n, -1.0);
+    q.lower.assign(n, 0.0);
+    q.upper.assign(n, C);
+    q.x0.assign(n, 0.0);
+    return q;
+}
+
+struct Case {
+    std::string name;
+    Qp q;
+};
+
+std::vector<Case> convex_cases(int n, std::mt19937_64& rng) {
+    std::vector<Case> cases;
+    for (int rank : {1, 2, std::max(1, n / 4), std::max(1, n / 2)}) {
+        for (Bounds b : {Bounds::kTwoSided, Bounds::kOneSided, Bounds::kNone}) {
+            for (Linear l : {Linear::kInRange, Linear::kRandom}) {
+                // A random f with no bounds on a side is unbounded below.
+                if (l == Linear::kRandom && b != Bounds::kTwoSided) continue;
+                cases.push_back({"rank " + std::to_string(rank) + " bounds " + std::to_string(static_cast<int>(b)) +
+                                     (l == Linear::kRandom ? " f random" : " f in range"),
+                                 low_rank_problem(n, rank, 0.0, b, l, rng)});
+            }
+        }
+    }
+    for (double eps : {1e-13, 1e-10, 1e-8}) {
+        Qp q = low_rank_problem(n, std::max(1, n / 3), eps, Bounds::kTwoSided, Linear::kRandom, rng);
+        for (double& e : q.lower) e = -2.0;
+        for (double& e : q.upper) e = 2.0;
+        cases.push_back({"A'A + " + std::to_string(eps) + " I", q});
+    }
+    cases.push_back({"least squares, exact fit", wide_least_squares(n, true, rng)});
+    cases.push_back({"least squares, residual", wide_least_squares(n, false, rng)});
+    for (double C : {1.0, 20.0, 100.0}) cases.push_back({"svm dual C " + std::to_string(C), svm_dual(n, 5, C, rng)});
+    return cases;
+}
+
+Solution solve_counted(const Qp& q, kelpie::SolveStats* stats) {
+    Solution s;
+    s.x = q.x0;
+    s.lambda_lower.assign(q.n, 0.0);
+    s.lambda_upper.assign(q.n, 0.0);
+    s.result = kelpie::solve_box_qp_counted(q.n, q.H.data(), q.f.data(), q.lower.data(), q.upper.data(), s.x.data(),
+                                            s.lambda_lower.data(), s.lambda_upper.data(), stats);
+    return s;
+}
+
+TEST(SingularProblems, ConvexFamiliesEndAtSolutionsWithExitflagZero) {
+    std::mt19937_64 rng(17);
+    for (int n : {6, 24, 60}) {
+        for (const Case& c : convex_cases(n, rng)) {
+            kelpie::SolveStats stats;
+            const Solution s = solve_counted(c.q, &stats);
+            const std::string what = c.name + ", n " + std::to_string(n);
+            ASSERT_EQ(s.result, KELPIE_CONVERGED) << what;
+            EXPECT_LE(documented_residual(c.q, s.x), kelpie::kOptimalityTolerance) << what;
+            // The multipliers carry the gradient of the variables at bounds.
+            const std::vector<double> g = kelpie_test::gradient(c.q, s.x);
+            double gmax = 1.0;
+            for (double e : g) gmax = std::max(gmax, std::fabs(e));
+            for (int i = 0; i < n; ++i) {
+                EXPECT_TRUE(s.x[i] >= c.q.lower[i] && s.x[i] <= c.q.upper[i]) << what;
+                EXPECT_LE(std::fabs(g[i] - (s.lambda_lower[i] - s.lambda_upper[i])), 1e-8 * gmax) << what;
+            }
+            if (n <= 24) {
+                const std::vector<double> reference = kelpie_test::projected_gradient(c.q, 400000);
+                const double mine = kelpie_test::objective(c.q, s.x);
+                const double theirs = kelpie_test::objective(c.q, reference);
+                EXPECT_LE(mine, theirs + 1e-9 * std::max(1.0, std::fabs(theirs))) << what;
+            }
+        }
+    }
+}
+
+// The steps taken where the factor cannot take the free block lower the
+// objective: a solve never ends above its (projected) start.
+TEST(SingularProblems, ObjectiveEndsNoHigherThanTheStart) {
+    std::mt19937_64 rng(19);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    for (int trial = 0; trial < 30; ++trial) {
+        const int n = 5 + trial;
+        Qp q = low_rank_problem(n, 1 + trial % 4, trial % 3 == 0 ? 1e-12 : 0.0, Bounds::kTwoSided, Linear::kRandom, rng);
+        for (double& e : q.x0) e = unit(rng);
+        const double start = kelpie_test::objective(q, q.x0);
+        const Solution s = kelpie_test::solve(q);
+        EXPECT_EQ(s.result, KELPIE_CONVERGED) << "trial " << trial;
+        EXPECT_LE(kelpie_test::objective(q, s.x), start) << "trial " << trial;
+    }
+}
+
+// Warm starts near the solution of a positive definite problem (as a model
+// predictive controller makes them) end at the cold start's solution, not
+// where the first sweep can no longer see a decrease.
+TEST(SingularProblems, WarmStartsEndAtTheSolution) {
+    std::mt19937_64 rng(23);
+    std::normal_distribution<double> normal;
+    for (int n : {10, 60, 150}) {
+        for (double perturbation : {1e-9, 1e-6, 1e-3}) {
+            Qp q;
+            q.n = n;
+            q.H = kelpie_test::random_spd(n, 1e4, rng);
+            q.f.resize(n);
+            for (double& e : q.f) e = 3.0 * normal(rng);
+            q.lower.assign(n, -1.0);
+            q.upper.assign(n, 1.0);
+            q.x0.assign(n, 0.0);
+            const Solution cold = kelpie_test::solve(q);
+            ASSERT_EQ(cold.result, KELPIE_CONVERGED);
+            for (int i = 0; i < n; ++i) q.x0[i] = cold.x[i] + perturbation * normal(rng);
+            const Solution warm = kelpie_test::solve(q);
+            const std::string what = "n " + std::to_string(n) + " perturbation " + std::to_string(perturbation);
+            EXPECT_EQ(warm.result, KELPIE_CONVERGED) << what;
+            EXPECT_LE(documented_residual(q, warm.x), 1e-12) << what;
+            for (int i = 0; i < n; ++i) EXPECT_NEAR(warm.x[i], cold.x[i], 1e-8) << what << " i " << i;
+        }
+    }
+}
+
+// The optimality test must never turn a sound answer into 99: positive
+// definite problems with condition numbers up to 1e12 keep exitflag 0.
+TEST(SingularProblems, IllConditionedDefiniteProblemsKeepExitflagZero) {
+    std::mt19937_64 rng(31);
+    std::normal_distribution<double> normal;
+    for (double cond : {1e8, 1e10, 1e12}) {
+        for (int n : {8, 40, 120}) {
+            Qp q;
+            q.n = n;
+            q.H = kelpie_test::random_spd(n, cond, rng);
+            q.f.resize(n);
+            for (double& e : q.f) e = normal(rng);
+            q.lower.assign(n, -1.0);
+            q.upper.assign(n, 1.0);
+            for (int i = 0; i < n; i += 3) q.upper[i] = kInf;
+            q.x0.assign(n, 0.0);
+            kelpie::SolveStats stats;
+            const Solution s = solve_counted(q, &stats);
+            const std::string what = "cond " + std::to_string(cond) + " n " + std::to_string(n);
+            EXPECT_EQ(s.result, KELPIE_CONVERGED) << what;
+            // Up to 1e10 the factor takes every free block; at 1e12 pivots
+            // fall below its guard and the proximal steps finish the solve.
+            EXPECT_LE(documented_residual(q, s.x), cond <= 1e10 ? 1e-12 : kelpie::kOptimalityTolerance) << what;
+            if (cond <= 1e10) {
+                EXPECT_EQ(stats.proximal_steps, 0) << what;
+            }
+        }
+    }
+}
+
+// Unbounded problems whose free block is singular are reported as such.
+TEST(SingularProblems, UnboundedAlongANullDirectionIsReported) {
+    std::mt19937_64 rng(29);
+    for (int n : {3, 12, 40}) {
+        Qp q = low_rank_problem(n, std::max(1, n / 3), 0.0, Bounds::kNone, Linear::kRandom, rng);
+        EXPECT_EQ(kelpie_test::solve(q).result, KELPIE_UNBOUNDED) << "n " << n;
+    }
+}
+
+// The optimality measure itself: the side of each bound, equal bounds, and
+// the same value for a problem multiplied by a positive number.
+TEST(FirstOrderResidual, ProjectsTheGradientAndIgnoresScale) {
+    const double H[4] = {2, 0, 0, 2};  // the first two variables' block
+    struct Row {
+        const char* name;
+        double lower0, upper0, x0;
+        double f0;
+        double expected;  // |projected gradient| / scale, with x1 = 0 and f1 = 0
+    };
+    // g0 = 2 x0 + f0; its terms |f0| + 2 |x0|. Row 1 (x1 = 0, f1 = 0 on
+    // [-1, 1]) has no gradient; a huge f on a fixed variable must not hide
+    // row 0's gradient either (the third variable, fixed at 0, f = 1e300).
+    const Row rows[] = {
+        {"inside", -1, 1, 0.5, 1.0, 2.0 / 2.0},
+        {"at lower, pushed in", -1, 1, -1, 3.0, 0.0},
+        {"at lower, pulled out", -1, 1, -1, 1.0, 1.0 / 3.0},
+        {"at upper, pushed in", -1, 1, 1, -3.0, 0.0},
+        {"at upper, pulled out", -1, 1, 1, -1.0, 1.0 / 3.0},
+        {"equal bounds", 1, 1, 1, 5.0, 0.0},
+        {"stationary", -1, 1, 0.25, -0.5, 0.0},
+    };
+    for (const Row& r : rows) {
+        for (double factor : {1.0, 1e6}) {
+            const double Hs[9] = {H[0] * factor, 0, 0, 0, H[3] * factor, 0, 0, 0, factor};
+            const double f[3] = {r.f0 * factor, 0, 1e300};
+            const double lower[3] = {r.lower0, -1, 0}, upper[3] = {r.upper0, 1, 0};
+            const double x[3] = {r.x0, 0, 0};
+            const double g[3] = {Hs[0] * x[0] + f[0], 0, 1e300};
+            double sizes[3];
+            const kelpie::Problem p{3, Hs, f, lower, upper};
+            const double residual = kelpie::first_order_residual(p, x, g, sizes);
+            EXPECT_DOUBLE_EQ(residual, r.expected) << r.name << " x" << factor;
+            for (double tolerance : {1e-9, 0.3, 0.5, 2.0}) {
+                EXPECT_EQ(kelpie::passes_optimality_test(p, x, g, tolerance, sizes), residual <= tolerance)
+                    << r.name << " tolerance " << tolerance;
+            }
+        }
+    }
+}
+
+// The shortcut of the test (the diagonal term of a row alone) decides only
+// where it is enough; a coupled row needs the whole sum.
+TEST(FirstOrderResidual, ShortcutAgreesWhereTheOffDiagonalTermsDecide) {
+    const double H[4] = {1, 10, 10, 200};
+    const double f[2] = {-10.2, -205};
+    const double lower[2] = {-1, -1}, upper[2] = {1, 2};
+    const double x[2] = {0.5, 1};
+    const double g[2] = {0.5 + 10 + f[0], 5 + 200 + f[1]};  // 0.3 and 0
+    const kelpie::Problem p{2, H, f, lower, upper};
+    double sizes[2];
+    const double residual = kelpie::first_order_residual(p, x, g, sizes);
+    EXPECT_NEAR(residual, 0.3 / 20.7, 1e-15);
+    EXPECT_TRUE(kelpie::passes_optimality_test(p, x, g, 0.02, sizes));   // 0.3 / 10.7 alone would fail
+    EXPECT_FALSE(kelpie::passes_optimality_test(p, x, g, 0.01, sizes));
+}
+
+}  // namespace
