@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# kelpie against cvxopt's interior-point solver (tolerance 1e-12) on the
+# singular and nearly singular families, in one run, one thread each:
+#   bash bench/singular.sh [N ...]     (default: 1000 2000)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+for p in python3-cvxopt python3-numpy; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$p" >/dev/null
+  fi
+done
+sizes=("$@")
+[ ${#sizes[@]} -gt 0 ] || sizes=(1000 2000)
+cmake -S . -B build-bench-singular -DCMAKE_BUILD_TYPE=Release -DKELPIE_BUILD_TESTS=OFF -DKELPIE_BUILD_MEX=OFF >/dev/null
+cmake --build build-bench-singular -j"$(nproc)" --target kelpie_solver >/dev/null 2>&1
+g++ -O2 -std=c++17 -ffp-contract=off -Isolver bench/singular_families.cpp build-bench-singular/libkelpie_solver.a \
+  -lopenblas -o build-bench-singular/singular_families
+folder=$(mktemp -d)
+trap 'rm -rf "$folder"' EXIT
+export OPENBLAS_NUM_THREADS=1 OMP_NUM_THREADS=1
+./build-bench-singular/singular_families "$folder" "${sizes[@]}" > "$folder/kelpie.txt"
+/usr/bin/python3 bench/ip_reference.py "$folder" "$folder/kelpie.txt"
