@@ -60,8 +60,23 @@ function varargout = kelpie(varargin)
 %      A = [1 2 0; 0 1 1; 1 0 1; 2 1 1];  b = [4; -1; 1; 3];
 %      [x, exitflag, lambda] = kelpie(A'*A, -A'*b, zeros(3, 1), []);
 %
-%   Build the MEX file with KELPIE_BUILD; see KELPIE_DEMO for a comparison
-%   with Octave's QP.
+%   Batches: KELPIE keeps no state between calls, so independent problems
+%   can be solved in several processes at once, and in MATLAB's parfor. In
+%   Octave, with the parallel package (Debian: octave-parallel):
+%      pkg load parallel
+%      [X, FLAGS, TEXTS] = parcellfun(nproc(), @solve_one, Hs, fs, ls, us, ...
+%                                      'UniformOutput', false);
+%   with Hs, fs, ls, us cell arrays of the problems' data and solve_one a
+%   function of yours that keeps each call's message:
+%      function [x, flag, text] = solve_one(H, f, l, u)
+%        text = evalc('[x, flag] = kelpie(H, f, l, u);');
+%      end
+%   A refused problem gives [] in X and FLAGS and its message in TEXTS; the
+%   others are solved as usual.
+%
+%   Build the MEX file with KELPIE_BUILD (or install the Octave package:
+%   pkg install kelpie-VERSION.tar.gz, then pkg load kelpie); see KELPIE_DEMO
+%   for a comparison with Octave's QP.
 %
 %   See also KELPIE_BUILD, KELPIE_DEMO, QP, QUADPROG.
 
@@ -69,3 +84,61 @@ function varargout = kelpie(varargin)
 % beside it, which takes precedence once it is built.
 error('kelpie:notBuilt', 'kelpie: the MEX file is not built; run kelpie_build first.');
 end
+
+%!test
+%! % Worked cases: interior, an active upper bound, its multiplier.
+%! [x, flag, lambda] = kelpie(2, -2, -10, 10);
+%! assert (x, 1);
+%! assert (flag, 0);
+%! [x, flag, lambda] = kelpie(2, -2, -10, 0.5);
+%! assert ([x, flag, lambda.lowerbound, lambda.upperbound], [0.5, 0, 0, 1]);
+
+%!test
+%! % Non-negative least squares agrees with lsqnonneg, and the multipliers
+%! % carry the gradient of the variables at their bounds.
+%! A = [1 2 0; 0 1 1; 1 0 1; 2 1 1];  b = [4; -1; 1; 3];
+%! [x, flag, lambda] = kelpie(A' * A, -A' * b, zeros(3, 1), []);
+%! assert (flag, 0);
+%! assert (x, lsqnonneg(A, b), 1e-12);
+%! g = A' * (A * x - b);
+%! assert (g - lambda.lowerbound + lambda.upperbound, zeros(3, 1), 1e-12);
+
+%!test
+%! % A semidefinite H: exit flag 0 at a solution.
+%! [x, flag] = kelpie([1 1; 1 1], [-1; -1], [0; 0], []);
+%! assert (flag, 0);
+%! assert (sum(x), 1, 1e-12);
+%! assert (all(x >= 0));
+
+%!test
+%! % Agreement with qp on a positive definite problem with mixed bounds.
+%! H = [4 1 0; 1 3 1; 0 1 2];  f = [-8; 3; -1];  l = [-1; -1; -0.25];  u = [1; 0.5; Inf];
+%! x = kelpie(H, f, l, u);
+%! xq = qp(zeros(3, 1), H, f, [], [], l, u);
+%! assert (x, xq, 1e-8);
+
+%!test
+%! % An empty bound (any array with no values) leaves that side free.
+%! H = [4 2; 2 3];  f = [-8; -7];
+%! assert (kelpie(H, f, zeros(2, 0), []), kelpie(H, f, -Inf(2, 1), Inf(2, 1)));
+
+%!test
+%! % Refused inputs: one message and empty outputs, never an error.
+%! text = evalc ('[x, flag, lambda] = kelpie(eye(2), [1; 1; 1], [], []);');
+%! assert (text, sprintf ('\nERROR: The f column vector must have 2 entries.\n\n'));
+%! assert (isempty (x) && isempty (flag) && isempty (lambda));
+%! text = evalc ('x = kelpie(eye(2), [1; 1], [0; 2], [1; 1]);');
+%! assert (text, sprintf ('\nERROR: The l vector must not exceed u (entry 2).\n\n'));
+%! assert (isempty (x));
+%! text = evalc ('x = kelpie(eye(2), [1; 1], []);');
+%! assert (text, sprintf ('\nERROR: There must be at least four inputs.\n\n'));
+
+%!demo
+%! % Non-negative least squares: min ||A*x - b|| subject to x >= 0.
+%! A = [1 2 0; 0 1 1; 1 0 1; 2 1 1];  b = [4; -1; 1; 3];
+%! [x, exitflag, lambda] = kelpie(A' * A, -A' * b, zeros(3, 1), [])
+%! residual_norm = norm(A * x - b)
+
+%!demo
+%! % A control-limited MPC step and bounded least squares, against qp.
+%! kelpie_demo

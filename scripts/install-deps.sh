@@ -10,7 +10,7 @@ packages=(
   octave liboctave-dev
 )
 if [ "${KELPIE_WITH_TEST_TOOLS:-0}" = 1 ]; then
-  packages+=(clang libclang-rt-14-dev valgrind python3)
+  packages+=(clang libclang-rt-14-dev valgrind python3 octave-parallel)
 fi
 
 missing=()
