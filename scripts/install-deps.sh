@@ -9,8 +9,13 @@ packages=(
   libgtest-dev
   octave liboctave-dev
 )
+# The Python package: built offline from Debian's numpy and pybind11.
+if [ "${KELPIE_WITH_PYTHON:-0}" = 1 ] || [ "${KELPIE_WITH_TEST_TOOLS:-0}" = 1 ]; then
+  packages+=(python3 python3-dev python3-numpy python3-pybind11 python3-pip python3-setuptools)
+fi
 if [ "${KELPIE_WITH_TEST_TOOLS:-0}" = 1 ]; then
-  packages+=(clang libclang-rt-14-dev valgrind python3 octave-parallel)
+  packages+=(clang libclang-rt-14-dev valgrind octave-parallel
+             python3-pytest python3-scipy python3-cvxopt python3-distributed python3-sklearn)
 fi
 
 missing=()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test, installing what it needs first:
 #  1. the C++ unit and property tests and the Octave tests of the MEX file
-#     (end to end, 100,000 randomised calls, out of memory);
+#     (end to end, 100,000 randomised calls, out of memory, the package),
+#     then the Python package's tests;
 #  2. the C++ tests again under AddressSanitizer + UndefinedBehaviorSanitizer;
 #  3. the libFuzzer target for 60 s after replaying its stored inputs;
 #  4. valgrind memcheck over the C++ tests and over an Octave session that
@@ -17,6 +18,12 @@ echo "== Release build: C++ and Octave tests"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DKELPIE_BUILD_MEX=ON >/dev/null
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
+
+echo "== Python package: built offline, then pytest"
+rm -rf build/python-site
+/usr/bin/python3 -m pip install -q --no-build-isolation --no-deps --target build/python-site ./python 2>&1 |
+  grep -v "Running pip as the 'root' user" || true
+PYTHONPATH="$PWD/build/python-site" /usr/bin/python3 -m pytest -q -p no:cacheprovider python/tests
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer: C++ tests"
 cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DKELPIE_SANITIZE=ON -DKELPIE_BUILD_MEX=OFF >/dev/null
