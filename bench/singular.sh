@@ -4,13 +4,7 @@
 #   bash bench/singular.sh [N ...]     (default: 1000 2000)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
-for p in python3-cvxopt python3-numpy; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$p" >/dev/null
-  fi
-done
+KELPIE_WITH_TEST_TOOLS=1 bash scripts/install-deps.sh   # cvxopt and numpy among them
 sizes=("$@")
 [ ${#sizes[@]} -gt 0 ] || sizes=(1000 2000)
 cmake -S . -B build-bench-singular -DCMAKE_BUILD_TYPE=Release -DKELPIE_BUILD_TESTS=OFF -DKELPIE_BUILD_MEX=OFF >/dev/null
