@@ -195,3 +195,23 @@ def test_example_script_solves_the_diabetes_data():
     done = subprocess.run([sys.executable, str(script)], capture_output=True, text=True, timeout=120)
     assert done.returncode == 0, done.stderr
     assert "kelpie status: CONVERGED" in done.stdout
+
+
+def test_linear_svm_dual_on_a_real_data_set():
+    # scikit-learn's breast cancer data (569 samples, 30 features, scaled):
+    # Q = (y y') .* (X X' + 1) has rank 31, so the free blocks are singular.
+    datasets = pytest.importorskip("sklearn.datasets")
+    from cvxopt import matrix, solvers
+    data = datasets.load_breast_cancer()
+    X = (data.data - data.data.mean(axis=0)) / data.data.std(axis=0)
+    y = np.where(data.target == 1, 1.0, -1.0)
+    Q = np.outer(y, y) * (X @ X.T + 1.0)
+    n, C = len(y), 1.0
+    result = kelpie.solve(Q, -np.ones(n), 0, C)
+    assert result.status == kelpie.Status.CONVERGED
+    assert first_order_residual(Q, -np.ones(n), np.zeros(n), np.full(n, C), result.x) <= 1e-9
+    solvers.options.update(show_progress=False, abstol=1e-12, reltol=1e-12, feastol=1e-12)
+    G, h = np.vstack([-np.eye(n), np.eye(n)]), np.concatenate([np.zeros(n), np.full(n, C)])
+    reference = np.array(solvers.qp(matrix(Q), matrix(-np.ones(n)), matrix(G), matrix(h))["x"]).ravel()
+    reference_objective = 0.5 * reference @ Q @ reference - reference.sum()
+    assert result.objective <= reference_objective + 1e-9 * abs(reference_objective)
