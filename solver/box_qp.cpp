@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstddef>
+#include <cstdlib>
 #include <limits>
 
 #include "blas.h"
@@ -182,7 +183,7 @@ int count_free(int n, const int* is_free) {
 // with the rules' state reset, which brings at least one more sweep and
 // Newton phase, up to kMaxResumes times.
 LoopEnd run_main_loop(const Problem& p, Workspace& ws, double* x, double tolerance, bool leave_when_singular,
-                      SolveStats* stats) {
+                      const SolveSettings& settings, SolveStats* stats) {
     const int n = p.n;
     double* g = ws.g.get();
     int* is_free = ws.is_free.get();
@@ -193,7 +194,10 @@ LoopEnd run_main_loop(const Problem& p, Workspace& ws, double* x, double toleran
     int previous_free_count = -1;
     int resumes = 0;
     long long newton_iterations = 0;
-    const long long newton_limit = 2LL * n;
+    // A limit the caller chose counts every Newton phase of the solve; the
+    // default, 2n, each run of the loop.
+    const bool whole_solve_limit = settings.newton_limit > 0;
+    const long long newton_limit = whole_solve_limit ? settings.newton_limit : 2LL * n;
     double best_value = kInitialBestValue;
     bool still_falling = false;  // the sweep that ended a stall run still lowered the objective
 
@@ -223,7 +227,8 @@ LoopEnd run_main_loop(const Problem& p, Workspace& ws, double* x, double toleran
         }
         // >= rather than ==: a stall run that began below the limit must not
         // carry the count past it and leave the loop without a limit.
-        if (stall_count == 0 && newton_iterations >= newton_limit) return LoopEnd::kNewtonLimit;
+        const long long taken = whole_solve_limit ? stats->newton_phases : newton_iterations;
+        if (stall_count == 0 && taken >= newton_limit) return LoopEnd::kNewtonLimit;
 
         ++stats->sweeps;
         if (sweep_all != 0) ++stats->full_sweeps;
@@ -272,7 +277,7 @@ LoopEnd run_main_loop(const Problem& p, Workspace& ws, double* x, double toleran
             // the caller takes over with steps that keep it definite.
             if (leave_when_singular) return LoopEnd::kSingular;
         }
-        const NewtonOutcome newton = newton_stage(p, x, ws, &sweep_all, &changes);
+        const NewtonOutcome newton = newton_stage(p, x, ws, &sweep_all, &changes, settings.projected_search);
         stats->factor_seconds += factored - started;
         stats->newton_seconds += clock_if(stats->timed) - factored;
         if (newton == NewtonOutcome::kUnbounded) return LoopEnd::kUnbounded;
@@ -314,7 +319,8 @@ SweepOutcome coordinate_sweep(const Problem& p, int sweep_all, double* x, double
 }
 
 int solve_box_qp_counted(int n, const double* H, const double* f, const double* lower, const double* upper,
-                         double* x, double* lambda_lower, double* lambda_upper, SolveStats* stats) {
+                         double* x, double* lambda_lower, double* lambda_upper, SolveStats* stats,
+                         const SolveSettings* settings) {
     SolveStats local;
     if (stats == nullptr) stats = &local;
     const bool timed = stats->timed;
@@ -326,17 +332,91 @@ int solve_box_qp_counted(int n, const double* H, const double* f, const double* 
     if (!allocate_workspace(n, &ws)) return KELPIE_OUT_OF_MEMORY;
     const Problem problem{n, H, f, lower, upper};
     project_onto_box(n, lower, upper, x);
-    LoopEnd end = run_main_loop(problem, ws, x, kOptimalityTolerance, true, stats);
+    const SolveSettings chosen = settings != nullptr ? *settings : SolveSettings();
+    LoopEnd end = run_main_loop(problem, ws, x, kOptimalityTolerance, true, chosen, stats);
+    if (end == LoopEnd::kNewtonLimit && chosen.newton_limit > 0) {
+        // The caller's limit is spent: x is a solution only if it passes the test.
+        end = passes_optimality_test(problem, x, ws.g.get(), kOptimalityTolerance, ws.term_sizes.get())
+                  ? LoopEnd::kSolution
+                  : LoopEnd::kNotSolved;
+    }
     if (end == LoopEnd::kSingular || end == LoopEnd::kNotSolved || end == LoopEnd::kNewtonLimit ||
         end == LoopEnd::kStalled) {
-        end = take_proximal_steps(problem, ws, x, stats);
+        end = take_proximal_steps(problem, ws, x, chosen, stats);
     }
     if (end == LoopEnd::kUnbounded) return KELPIE_UNBOUNDED;
     compute_multipliers(n, ws.is_free.get(), ws.g.get(), lambda_lower, lambda_upper);
     return end == LoopEnd::kSolution ? KELPIE_CONVERGED : KELPIE_ITERATION_LIMIT;
 }
 
+namespace {
+
+const char* reason_in_words(int result) {
+    switch (result) {
+        case KELPIE_CONVERGED: return "converged: x passes the first-order optimality test";
+        case KELPIE_ITERATION_LIMIT: return "stopped: x is not known to be a solution (step limit, or no further progress)";
+        case KELPIE_OUT_OF_MEMORY: return "out of memory: the workspace could not be allocated";
+        case KELPIE_INFEASIBLE: return "infeasible: the bounds admit no point";
+        case KELPIE_UNBOUNDED: return "unbounded: the objective is unbounded below on the box";
+        default: return "invalid options";
+    }
+}
+
+bool options_are_valid(const kelpie_options& options) {
+    return options.version == KELPIE_OPTIONS_VERSION &&
+           (options.method == KELPIE_METHOD_DESCRIBED || options.method == KELPIE_METHOD_ACCELERATED) &&
+           options.max_newton_steps >= 0;
+}
+
+// The residual of the optimality test and the objective at x, for the info.
+void measure_solution(const Problem& p, const double* x, kelpie_info* info) {
+    const std::size_t count = static_cast<std::size_t>(p.n);
+    HeapArray<double> g(static_cast<double*>(std::malloc(count * sizeof(double))));
+    HeapArray<double> sizes(static_cast<double*>(std::malloc(count * sizeof(double))));
+    if (!g || !sizes) return;
+    compute_gradient(p, x, g.get());
+    info->first_order_residual = first_order_residual(p, x, g.get(), sizes.get());
+    info->objective = 0.5 * doubled_objective(p.n, x, p.f, g.get());
+}
+
+}  // namespace
+
 }  // namespace kelpie
+
+extern "C" int solve_box_qp_with_options(int n, const double* H, const double* f, const double* lower,
+                                         const double* upper, double* x, double* lambda_lower, double* lambda_upper,
+                                         const kelpie_options* options, kelpie_info* info) {
+    const kelpie_options chosen = options != nullptr ? *options : kelpie_options KELPIE_OPTIONS_INIT;
+    const bool known_info = info != nullptr && info->version == KELPIE_INFO_VERSION;
+    if (known_info) {
+        const int version = info->version;
+        *info = kelpie_info KELPIE_INFO_INIT;
+        info->version = version;
+        info->first_order_residual = std::numeric_limits<double>::quiet_NaN();
+        info->objective = std::numeric_limits<double>::quiet_NaN();
+    }
+    if (!kelpie::options_are_valid(chosen)) {
+        if (known_info) info->message = kelpie::reason_in_words(KELPIE_INVALID_OPTIONS);
+        return KELPIE_INVALID_OPTIONS;
+    }
+    kelpie::SolveSettings settings;
+    settings.newton_limit = chosen.max_newton_steps;
+    settings.projected_search = chosen.method == KELPIE_METHOD_ACCELERATED;
+    kelpie::SolveStats stats;
+    const int result =
+        kelpie::solve_box_qp_counted(n, H, f, lower, upper, x, lambda_lower, lambda_upper, &stats, &settings);
+    if (known_info) {
+        info->passes = stats.passes;
+        info->full_sweeps = stats.full_sweeps;
+        info->newton_steps = stats.newton_phases;
+        info->proximal_steps = stats.proximal_steps;
+        info->message = kelpie::reason_in_words(result);
+        if (n > 0 && (result == KELPIE_CONVERGED || result == KELPIE_ITERATION_LIMIT || result == KELPIE_UNBOUNDED)) {
+            kelpie::measure_solution(kelpie::Problem{n, H, f, lower, upper}, x, info);
+        }
+    }
+    return result;
+}
 
 extern "C" int solve_box_qp(int n, const double* H, const double* f, const double* lower, const double* upper,
                             double* x, double* lambda_lower, double* lambda_upper) {

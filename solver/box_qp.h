@@ -43,6 +43,8 @@
  *       within the range of doubles (the gradient overflows, or H or f hold
  *       NaN or Inf); x holds the last finite iterate (inside the box) and the
  *       multipliers are not written.
+ *   -4  (solve_box_qp_with_options only) the options are not valid; nothing
+ *       was written.
  *
  * The method: coordinate sweeps and Newton steps on the free variables with
  * an LDL' factor of their block of H. Where that block is singular, nearly
@@ -72,6 +74,69 @@ enum {
 
 int solve_box_qp(int n, const double* H, const double* f, const double* lower, const double* upper,
                  double* x, double* lambda_lower, double* lambda_upper);
+
+/* Options and diagnostics.
+ *
+ *   kelpie_options options = KELPIE_OPTIONS_INIT;      (the defaults)
+ *   options.method = KELPIE_METHOD_ACCELERATED;
+ *   kelpie_info info = KELPIE_INFO_INIT;
+ *   int result = solve_box_qp_with_options(n, H, f, lower, upper, x, lambda_lower,
+ *                                          lambda_upper, &options, &info);
+ *
+ * solve_box_qp_with_options takes the arguments of solve_box_qp and returns
+ * its result codes, plus KELPIE_INVALID_OPTIONS (nothing written) for options
+ * whose version is not one this library knows or whose values are out of
+ * range. options may be NULL (the defaults); info may be NULL. With the
+ * defaults, x, the multipliers and the result are those of solve_box_qp, bit
+ * for bit.
+ *
+ * Both structs begin with a version: set it with the initialisers, and later
+ * versions of the library add fields at the end, reading and writing only the
+ * fields of the version the caller names.
+ *
+ * method
+ *   KELPIE_METHOD_DESCRIBED     the method of solve_box_qp: each Newton step
+ *                               stops at the first bound it meets.
+ *   KELPIE_METHOD_ACCELERATED   each Newton step is followed along the
+ *                               projected path clip(x + t d), from t = 1 down
+ *                               by halves, to the first point that lowers the
+ *                               objective by at least 1e-4 of the slope's
+ *                               promise (Armijo); it fixes every variable it
+ *                               puts on a bound at once. Where no such point
+ *                               lies beyond the first bound, the step is that
+ *                               of the described method.
+ * max_newton_steps
+ *   the Newton-step limit of each run of the main loop; 0 means 2n.
+ */
+#define KELPIE_OPTIONS_VERSION 1
+#define KELPIE_INFO_VERSION 1
+
+enum { KELPIE_INVALID_OPTIONS = -4 };
+enum { KELPIE_METHOD_DESCRIBED = 0, KELPIE_METHOD_ACCELERATED = 1 };
+
+typedef struct {
+    int version;                 /* KELPIE_OPTIONS_VERSION */
+    int method;                  /* KELPIE_METHOD_DESCRIBED (default) or KELPIE_METHOD_ACCELERATED */
+    long long max_newton_steps;  /* >= 0; 0 (default): 2n */
+} kelpie_options;
+
+typedef struct {
+    int version;                   /* KELPIE_INFO_VERSION, set by the caller */
+    long long passes;              /* passes of the main loop (gradient from scratch, sweep) */
+    long long full_sweeps;         /* sweeps that visited every variable */
+    long long newton_steps;        /* Newton phases */
+    long long proximal_steps;      /* proximal point steps (singular free blocks, stops short of a solution) */
+    double first_order_residual;   /* the optimality test's value at x (result 0 needs <= 1e-9); NaN if not computed */
+    double objective;              /* 1/2 x'Hx + f'x at x; NaN if not computed */
+    const char* message;           /* the result code's reason in words (a static string) */
+} kelpie_info;
+
+#define KELPIE_OPTIONS_INIT {KELPIE_OPTIONS_VERSION, KELPIE_METHOD_DESCRIBED, 0}
+#define KELPIE_INFO_INIT {KELPIE_INFO_VERSION, 0, 0, 0, 0, 0.0, 0.0, 0}
+
+int solve_box_qp_with_options(int n, const double* H, const double* f, const double* lower, const double* upper,
+                              double* x, double* lambda_lower, double* lambda_upper,
+                              const kelpie_options* options, kelpie_info* info);
 
 #ifdef __cplusplus
 }

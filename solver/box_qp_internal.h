@@ -37,9 +37,18 @@ struct SolveStats {
     double newton_seconds = 0;
 };
 
-// solve_box_qp with its counts reported in *stats (which may be null).
+// What a caller may choose: the Newton-step limit of each run of the main
+// loop (0: 2n) and whether Newton steps follow the projected path.
+struct SolveSettings {
+    long long newton_limit = 0;
+    bool projected_search = false;
+};
+
+// solve_box_qp with its counts reported in *stats (which may be null), with
+// the settings given (null: the defaults, the bits of solve_box_qp).
 int solve_box_qp_counted(int n, const double* H, const double* f, const double* lower, const double* upper,
-                         double* x, double* lambda_lower, double* lambda_upper, SolveStats* stats);
+                         double* x, double* lambda_lower, double* lambda_upper, SolveStats* stats,
+                         const SolveSettings* settings = nullptr);
 
 // How a run of the main loop ended.
 enum class LoopEnd {
@@ -60,14 +69,15 @@ enum class LoopEnd {
 // before that phase moves x. On return ws.g holds H x + f (from scratch
 // unless the loop left in a Newton phase).
 LoopEnd run_main_loop(const Problem& p, Workspace& ws, double* x, double tolerance, bool leave_when_singular,
-                      SolveStats* stats);
+                      const SolveSettings& settings, SolveStats* stats);
 
 // Proximal point steps from x, for where the main loop could not end at a
 // solution: x_{k+1} minimises q(x) + rho/2 |x - x_k|^2 on the box. Ends with
 // kSolution, kNotSolved (no progress, or out of steps or memory), kVisitLimit or
 // kUnbounded; on return ws.g holds H x + f from scratch and the free flags
 // say which variables lie strictly inside their bounds.
-LoopEnd take_proximal_steps(const Problem& p, Workspace& ws, double* x, SolveStats* stats);
+LoopEnd take_proximal_steps(const Problem& p, Workspace& ws, double* x, const SolveSettings& settings,
+                            SolveStats* stats);
 
 // g = H x + f from scratch.
 void compute_gradient(const Problem& p, const double* x, double* g);

@@ -7,6 +7,7 @@
 #include "block_solve.h"
 #include "forward_substitution.h"
 #include "ldl_factor.h"
+#include "projected_search.h"
 
 namespace kelpie {
 
@@ -62,62 +63,6 @@ void solve_with_factor(int n, const double* L, const double* D, const int* list,
         for (int l = j + 1; l < count; ++l) value = value - col[list[l]] * dir[list[l]];
         dir[k] = value;
     }
-}
-
-// w[k] = sum over the support of H(k, i) dir[i], for k in the support, each
-// w[k] summing in ascending support order. H is symmetric, so only its lower
-// triangle on the support is read, once: H(k, r) with k > r gives column r's
-// term to w[k] and, as H(r, k), row k's term to w[r].
-void multiply_on_support(const Problem& p, const int* support, int count, const double* dir, double* w) {
-    for (int q = 0; q < count; ++q) w[support[q]] = 0.0;
-#ifdef KELPIE_ROW_ORDER
-    for (int q = 0; q < count; ++q) {
-        const int k = support[q];
-        for (int r = 0; r < count; ++r) w[k] = w[k] + p.H[k + static_cast<std::size_t>(support[r]) * p.n] * dir[support[r]];
-    }
-#else
-    int r = 0;
-    for (; r + 4 <= count; r += 4) {  // four columns of the triangle per pass
-        const int s0 = support[r], s1 = support[r + 1], s2 = support[r + 2], s3 = support[r + 3];
-        const double* h0 = column(p, s0);
-        const double* h1 = column(p, s1);
-        const double* h2 = column(p, s2);
-        const double* h3 = column(p, s3);
-        const double d0 = dir[s0], d1 = dir[s1], d2 = dir[s2], d3 = dir[s3];
-        // The four rows take the terms of the four columns; their sums then
-        // run on over the later rows.
-        double a0 = (((w[s0] + h0[s0] * d0) + h0[s1] * d1) + h0[s2] * d2) + h0[s3] * d3;
-        double a1 = (((w[s1] + h0[s1] * d0) + h1[s1] * d1) + h1[s2] * d2) + h1[s3] * d3;
-        double a2 = (((w[s2] + h0[s2] * d0) + h1[s2] * d1) + h2[s2] * d2) + h2[s3] * d3;
-        double a3 = (((w[s3] + h0[s3] * d0) + h1[s3] * d1) + h2[s3] * d2) + h3[s3] * d3;
-        for (int q = r + 4; q < count; ++q) {
-            const int k = support[q];
-            const double e0 = h0[k], e1 = h1[k], e2 = h2[k], e3 = h3[k];
-            const double d_k = dir[k];
-            w[k] = (((w[k] + e0 * d0) + e1 * d1) + e2 * d2) + e3 * d3;
-            a0 = a0 + e0 * d_k;
-            a1 = a1 + e1 * d_k;
-            a2 = a2 + e2 * d_k;
-            a3 = a3 + e3 * d_k;
-        }
-        w[s0] = a0;
-        w[s1] = a1;
-        w[s2] = a2;
-        w[s3] = a3;
-    }
-    for (; r < count; ++r) {
-        const int s = support[r];
-        const double* col = column(p, s);
-        const double d_r = dir[s];
-        double a = w[s] + col[s] * d_r;
-        for (int q = r + 1; q < count; ++q) {
-            const int k = support[q];
-            w[k] = w[k] + col[k] * d_r;
-            a = a + col[k] * dir[k];
-        }
-        w[s] = a;
-    }
-#endif
 }
 
 // Ends of the interval of step lengths that keep the support inside the box.
@@ -383,6 +328,60 @@ double dependent_direction(const Problem& p, Workspace& ws, int i, VariableBatch
 
 }  // namespace
 
+// H is symmetric, so only its lower triangle on the support is read: H(k, r)
+// with k > r gives column r's term to w[k] and, as H(r, k), row k's term to w[r].
+void multiply_on_support(const Problem& p, const int* support, int count, const double* dir, double* w) {
+    for (int q = 0; q < count; ++q) w[support[q]] = 0.0;
+#ifdef KELPIE_ROW_ORDER
+    for (int q = 0; q < count; ++q) {
+        const int k = support[q];
+        for (int r = 0; r < count; ++r) w[k] = w[k] + p.H[k + static_cast<std::size_t>(support[r]) * p.n] * dir[support[r]];
+    }
+#else
+    int r = 0;
+    for (; r + 4 <= count; r += 4) {  // four columns of the triangle per pass
+        const int s0 = support[r], s1 = support[r + 1], s2 = support[r + 2], s3 = support[r + 3];
+        const double* h0 = column(p, s0);
+        const double* h1 = column(p, s1);
+        const double* h2 = column(p, s2);
+        const double* h3 = column(p, s3);
+        const double d0 = dir[s0], d1 = dir[s1], d2 = dir[s2], d3 = dir[s3];
+        // The four rows take the terms of the four columns; their sums then
+        // run on over the later rows.
+        double a0 = (((w[s0] + h0[s0] * d0) + h0[s1] * d1) + h0[s2] * d2) + h0[s3] * d3;
+        double a1 = (((w[s1] + h0[s1] * d0) + h1[s1] * d1) + h1[s2] * d2) + h1[s3] * d3;
+        double a2 = (((w[s2] + h0[s2] * d0) + h1[s2] * d1) + h2[s2] * d2) + h2[s3] * d3;
+        double a3 = (((w[s3] + h0[s3] * d0) + h1[s3] * d1) + h2[s3] * d2) + h3[s3] * d3;
+        for (int q = r + 4; q < count; ++q) {
+            const int k = support[q];
+            const double e0 = h0[k], e1 = h1[k], e2 = h2[k], e3 = h3[k];
+            const double d_k = dir[k];
+            w[k] = (((w[k] + e0 * d0) + e1 * d1) + e2 * d2) + e3 * d3;
+            a0 = a0 + e0 * d_k;
+            a1 = a1 + e1 * d_k;
+            a2 = a2 + e2 * d_k;
+            a3 = a3 + e3 * d_k;
+        }
+        w[s0] = a0;
+        w[s1] = a1;
+        w[s2] = a2;
+        w[s3] = a3;
+    }
+    for (; r < count; ++r) {
+        const int s = support[r];
+        const double* col = column(p, s);
+        const double d_r = dir[s];
+        double a = w[s] + col[s] * d_r;
+        for (int q = r + 1; q < count; ++q) {
+            const int k = support[q];
+            w[k] = w[k] + col[k] * d_r;
+            a = a + col[k] * dir[k];
+        }
+        w[s] = a;
+    }
+#endif
+}
+
 void choose_step(double t_min, double t_max, double slope, double curvature, double* step, int* at_lower_end,
                  int* at_upper_end) {
     *at_lower_end = 0;
@@ -418,7 +417,8 @@ void choose_step(double t_min, double t_max, double slope, double curvature, dou
     if (*at_upper_end == 1) *step = t_max;
 }
 
-NewtonOutcome newton_stage(const Problem& p, double* x, Workspace& ws, int* sweep_all, FactorChanges* changes) {
+NewtonOutcome newton_stage(const Problem& p, double* x, Workspace& ws, int* sweep_all, FactorChanges* changes,
+                           bool projected_search) {
     // Dependent variables first, each along its own direction, for as long as
     // the factor still holds; then the Newton step of the members. A move
     // along a null direction that puts members on a bound costs nothing and
@@ -453,6 +453,7 @@ NewtonOutcome newton_stage(const Problem& p, double* x, Workspace& ws, int* swee
     const int members = list_members(p.n, ws.in_factor.get(), -1, list);
     for (int j = 0; j < members; ++j) dir[list[j]] = -g[list[j]];
     solve_with_factor(p.n, ws.L.get(), ws.D.get(), list, members, dir);
+    if (projected_search && take_projected_step(p, x, ws, list, members, sweep_all)) return NewtonOutcome::kDone;
     const Move move = move_along_direction(p, x, ws, list, members, -1, 0.0, sweep_all);
     return move.outcome == MoveOutcome::kUnbounded ? NewtonOutcome::kUnbounded : NewtonOutcome::kDone;
 }

@@ -32,8 +32,17 @@ enum class NewtonOutcome { kDone, kUnbounded };
 // factor, tries to add that variable, and takes the Newton step of the new
 // members; what this changed in the factor is added to *changes (when not
 // null).
+//
+// With projected_search the Newton step of the members is first followed
+// along the projected path (take_projected_step); the step rule above is
+// taken where that finds no point.
 NewtonOutcome newton_stage(const Problem& p, double* x, Workspace& ws, int* sweep_all,
-                           FactorChanges* changes = nullptr);
+                           FactorChanges* changes = nullptr, bool projected_search = false);
+
+// w[k] = sum over the support of H(k, i) dir[i], for k in the support, each
+// w[k] summing in ascending support order; reads the lower triangle of H on
+// the support once.
+void multiply_on_support(const Problem& p, const int* support, int count, const double* dir, double* w);
 
 }  // namespace kelpie
 

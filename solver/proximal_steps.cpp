@@ -148,7 +148,8 @@ bool same_point(int n, const double* a, const double* b) {
 
 }  // namespace
 
-LoopEnd take_proximal_steps(const Problem& p, Workspace& ws, double* x, SolveStats* stats) {
+LoopEnd take_proximal_steps(const Problem& p, Workspace& ws, double* x, const SolveSettings& settings,
+                            SolveStats* stats) {
     const int n = p.n;
     const std::size_t count = static_cast<std::size_t>(n);
     double* g = ws.g.get();
@@ -180,7 +181,7 @@ LoopEnd take_proximal_steps(const Problem& p, Workspace& ws, double* x, SolveSta
                 previous_g[i] = g[i];
                 shifted_f[i] = p.f[i] - rho * x[i];
             }
-            const LoopEnd inner = run_main_loop(shifted, ws, x, kStepTolerance, false, stats);
+            const LoopEnd inner = run_main_loop(shifted, ws, x, kStepTolerance, false, settings, stats);
             if (inner == LoopEnd::kUnbounded || inner == LoopEnd::kVisitLimit) {
                 // q + rho/2 |x - x_k|^2 >= q - const: unbounded below means q is too.
                 compute_gradient(p, x, g);
@@ -230,6 +231,7 @@ LoopEnd take_proximal_steps(const Problem& p, Workspace& ws, double* x, SolveSta
             if (residual <= kRefinementTarget || (end == LoopEnd::kSolution && steps_without_progress >= kPatience)) {
                 break;
             }
+            if (inner == LoopEnd::kNewtonLimit && settings.newton_limit > 0) break;  // the caller's limit is spent
             if (same_point(n, x, previous_x.get())) break;
         }
     }
