@@ -4,6 +4,10 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cctype>
+#include <cstring>
+
+#include "box_qp.h"
 
 namespace kelpie {
 
@@ -13,12 +17,20 @@ constexpr double kInfinity = HUGE_VAL;
 
 void refuse(CheckResult* r, const char* format, ...) {
     r->kind = CheckResult::kRefuse;
-    char text[100];
+    char text[160];
     va_list args;
     va_start(args, format);
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
     std::snprintf(r->message, sizeof r->message, "\nERROR: %s\n\n", text);
+}
+
+// a equals b, letters compared without their case.
+bool same_word(const char* a, const char* b) {
+    for (; *a != '\0' && *b != '\0'; ++a, ++b) {
+        if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b))) return false;
+    }
+    return *a == *b;
 }
 
 bool is_real_double(const InputView& in) { return in.is_double && !in.is_complex; }
@@ -113,7 +125,8 @@ bool check_shapes(int nrhs, const InputView* in, CheckResult* r) {
     }
     if (!check_bound(in[2], n, "l", &r->has_lower, r)) return false;
     if (!check_bound(in[3], n, "u", &r->has_upper, r)) return false;
-    r->has_start = nrhs >= 6;
+    // With the options given, an empty x0 stands in for "no start".
+    r->has_start = nrhs >= 6 && !(nrhs >= 7 && holds_values(in[5]) == false);
     if (r->has_start) {
         const InputView& x0 = in[5];
         if (x0.is_sparse || !is_real_double(x0)) {
@@ -179,6 +192,37 @@ void check_inputs(int nrhs, const InputView* inputs, CheckResult* result) {
     }
     if (!check_shapes(nrhs, inputs, result)) return;
     check_values(inputs, result);
+}
+
+void check_options(const OptionField* fields, int count, int* method, long long* max_newton_steps,
+                   CheckResult* result) {
+    *method = KELPIE_METHOD_DESCRIBED;
+    *max_newton_steps = 0;
+    for (int k = 0; k < count; ++k) {
+        const OptionField& field = fields[k];
+        if (std::strcmp(field.name, "MaxNewtonSteps") == 0) {
+            const double v = field.number;
+            if (!field.is_real_double_scalar || !(v >= 1) || v != std::floor(v) || v > 9.0e15) {
+                refuse(result, "The MaxNewtonSteps option must be a positive whole number.");
+                return;
+            }
+            *max_newton_steps = static_cast<long long>(v);
+        } else if (std::strcmp(field.name, "Method") == 0) {
+            if (field.text != nullptr && same_word(field.text, "described")) {
+                *method = KELPIE_METHOD_DESCRIBED;
+            } else if (field.text != nullptr && same_word(field.text, "accelerated")) {
+                *method = KELPIE_METHOD_ACCELERATED;
+            } else {
+                refuse(result, "The Method option must be 'described' or 'accelerated'.");
+                return;
+            }
+        } else {
+            char name[40];
+            std::snprintf(name, sizeof name, "%s", field.name);
+            refuse(result, "Unknown option '%s' (the options are MaxNewtonSteps and Method).", name);
+            return;
+        }
+    }
 }
 
 void symmetrise(int n, const double* H, double* S) {

@@ -2,6 +2,7 @@
  *
  *   [x, exitflag, lambda] = kelpie(H, f, l, u)
  *   [x, exitflag, lambda] = kelpie(H, f, l, u, display, x0)
+ *   [x, exitflag, lambda, info] = kelpie(H, f, l, u, display, x0, options)
  *
  * minimises 1/2 x'Hx + f'x subject to l <= x <= u.
  *
@@ -9,10 +10,15 @@
  *   exitflag  0 converged, 99 iteration limit, -3 unbounded below
  *   lambda    1-by-1 struct: lambda.lowerbound and lambda.upperbound, the
  *             multipliers of the bounds (n-by-1 each)
+ *   info      1-by-1 struct: passes, newtonSteps, firstOrderOptimality,
+ *             objective, message
+ *   options   [] or a struct with MaxNewtonSteps (a positive whole number)
+ *             and Method ('described' or 'accelerated'); x0 may then be []
  *
  * Bad inputs print one message ("ERROR: ...") and return empty outputs; the
  * gateway never raises a MATLAB error. See kelpie.m for the whole help.
  */
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -24,8 +30,8 @@
 
 namespace {
 
-constexpr int kMaxOutputs = 3;
-constexpr int kMaxInputs = 6;
+constexpr int kMaxOutputs = 4;
+constexpr int kMaxInputs = 7;
 
 struct FreeDeleter {
     void operator()(void* p) const { std::free(p); }
@@ -61,16 +67,75 @@ void refuse(const char* message, int nlhs, mxArray* plhs[]) {
 
 const char kOutOfMemory[] = "\nERROR: There is not enough memory to solve this problem.\n\n";
 
+// The seventh input: [] for the defaults, else a 1-by-1 struct whose fields
+// check_options judges. Returns false with the message in *check.
+bool read_options(const mxArray* given, kelpie_options* options, kelpie::CheckResult* check) {
+    *options = kelpie_options KELPIE_OPTIONS_INIT;
+    if (mxIsEmpty(given) && !mxIsStruct(given)) return true;
+    if (!mxIsStruct(given) || mxGetNumberOfElements(given) != 1) {
+        check->kind = kelpie::CheckResult::kRefuse;
+        std::snprintf(check->message, sizeof check->message, "\nERROR: %s\n\n",
+                      "The options must be a 1-by-1 struct (or []).");
+        return false;
+    }
+    constexpr int kMaxFields = 16;
+    const int count = mxGetNumberOfFields(given);
+    kelpie::OptionField fields[kMaxFields];
+    char texts[kMaxFields][32];
+    for (int k = 0; k < count && k < kMaxFields; ++k) {
+        const mxArray* value = mxGetFieldByNumber(given, 0, k);
+        if (value != nullptr) (void)mxGetData(value);  // the data before the sizes (see above)
+        fields[k].name = mxGetFieldNameByNumber(given, k);
+        fields[k].is_real_double_scalar = value != nullptr && mxIsDouble(value) && !mxIsComplex(value) &&
+                                          !mxIsSparse(value) && mxGetNumberOfElements(value) == 1;
+        fields[k].number = fields[k].is_real_double_scalar ? mxGetScalar(value) : 0.0;
+        fields[k].text = nullptr;
+        if (value != nullptr && mxIsChar(value) && mxGetM(value) == 1 &&
+            mxGetString(value, texts[k], sizeof texts[k]) == 0) {
+            fields[k].text = texts[k];
+        }
+    }
+    int method = 0;
+    long long max_newton_steps = 0;
+    check->kind = kelpie::CheckResult::kAccept;
+    kelpie::check_options(fields, count < kMaxFields ? count : kMaxFields, &method, &max_newton_steps, check);
+    if (check->kind == kelpie::CheckResult::kAccept && count > kMaxFields) {
+        check->kind = kelpie::CheckResult::kRefuse;
+        std::snprintf(check->message, sizeof check->message, "\nERROR: %s\n\n",
+                      "The options struct has too many fields (the options are MaxNewtonSteps and Method).");
+    }
+    options->method = method;
+    options->max_newton_steps = max_newton_steps;
+    return check->kind == kelpie::CheckResult::kAccept;
+}
+
+// The fourth output: what the solve did.
+mxArray* info_struct(const kelpie_info& info) {
+    const char* names[] = {"passes", "newtonSteps", "firstOrderOptimality", "objective", "message"};
+    mxArray* out = mxCreateStructMatrix(1, 1, 5, names);
+    mxSetField(out, 0, "passes", mxCreateDoubleScalar(static_cast<double>(info.passes)));
+    mxSetField(out, 0, "newtonSteps", mxCreateDoubleScalar(static_cast<double>(info.newton_steps)));
+    mxSetField(out, 0, "firstOrderOptimality", mxCreateDoubleScalar(info.first_order_residual));
+    mxSetField(out, 0, "objective", mxCreateDoubleScalar(info.objective));
+    mxSetField(out, 0, "message", mxCreateString(info.message != nullptr ? info.message : ""));
+    return out;
+}
+
 }  // namespace
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     /* ---- get and check the inputs ---- */
+    // The arrays of inputs 1 to 6; the fifth (display) has no effect, and the
+    // seventh (options) is read as a struct below. Asking Octave for the
+    // sizes of an input whose data was never fetched leaks its size array.
     kelpie::InputView inputs[kMaxInputs] = {};
-    for (int k = 0; k < nrhs && k < kMaxInputs; ++k) {
-        if (k != 4) inputs[k] = view_of(prhs[k]);  // the fifth input (display) has no effect
+    for (int k = 0; k < nrhs && k < 6; ++k) {
+        if (k != 4) inputs[k] = view_of(prhs[k]);
     }
     kelpie::CheckResult check;
     kelpie::check_inputs(nrhs, inputs, &check);
+    kelpie_options options = KELPIE_OPTIONS_INIT;
+    if (check.kind == kelpie::CheckResult::kAccept && nrhs >= 7) read_options(prhs[6], &options, &check);
     if (check.kind != kelpie::CheckResult::kAccept) {
         if (check.kind == kelpie::CheckResult::kRefuse) mexPrintf("%s", check.message);
         return_empty(nlhs, plhs);
@@ -126,7 +191,12 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     }
 
     /* ---- solve ---- */
-    const int result = solve_box_qp(n, H, inputs[1].data, lower, upper, x, lambda_lower, lambda_upper);
+    // Calls without options or info are the plain solve_box_qp call.
+    kelpie_info info = KELPIE_INFO_INIT;
+    const bool extended = nrhs >= 7 || nlhs >= 4;
+    const int result = extended ? solve_box_qp_with_options(n, H, inputs[1].data, lower, upper, x, lambda_lower,
+                                                            lambda_upper, &options, &info)
+                                : solve_box_qp(n, H, inputs[1].data, lower, upper, x, lambda_lower, lambda_upper);
     if (result == KELPIE_OUT_OF_MEMORY || result == KELPIE_INFEASIBLE) {
         mxDestroyArray(x_out);
         if (lambda_out != nullptr) mxDestroyArray(lambda_out);
@@ -142,4 +212,5 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
         *mxGetPr(plhs[1]) = static_cast<double>(result);
     }
     if (nlhs >= 3) plhs[2] = lambda_out;
+    if (nlhs >= 4) plhs[3] = info_struct(info);
 }

@@ -22,6 +22,26 @@ function varargout = kelpie(varargin)
 %     -3   the objective is unbounded below on the box; X is the last
 %          iterate, inside the box, and the multipliers are zero
 %
+%   [X, EXITFLAG, LAMBDA, INFO] = KELPIE(H, F, L, U, DISPLAY, X0, OPTIONS)
+%   takes options and reports what the solve did. OPTIONS is [] (the
+%   defaults) or a struct with any of the fields
+%      Method          'described' (default): each Newton step stops at the
+%                      first bound it meets; 'accelerated': each Newton step
+%                      follows the projected path clip(X + t*D), fixing many
+%                      bounds at once (fewer passes on least squares with
+%                      more unknowns than equations, grid problems, ...); it
+%                      ends with the same test for EXITFLAG 0.
+%      MaxNewtonSteps  a limit on the Newton steps of the whole solve (a
+%                      positive whole number; by default 2n per run of the
+%                      main loop). EXITFLAG is 99 where it stops short.
+%   With OPTIONS given, X0 may be [] (start at zero). An unknown field or
+%   value is refused with a message, like any bad input. INFO is a struct
+%   with the fields passes, newtonSteps, firstOrderOptimality (the value of
+%   the test behind EXITFLAG 0), objective and message. Calls with six or
+%   fewer inputs and three or fewer outputs are unchanged by all this.
+%      opts = struct('Method', 'accelerated');
+%      [x, exitflag, lambda, info] = kelpie(H, f, l, u, [], [], opts);
+%
 %   [X, EXITFLAG, LAMBDA] = KELPIE(...) also returns the multipliers of the
 %   bounds in the fields LAMBDA.lowerbound and LAMBDA.upperbound (n-by-1 each).
 %   A variable held at a bound carries the size of its gradient entry

@@ -17,21 +17,21 @@ function failures = kelpie_fuzz_gateway(calls, seed)
     n = randi(6);
     l = -rand(n, 1); l(rand(n, 1) < 0.2) = -Inf;
     u = rand(n, 1); u(rand(n, 1) < 0.2) = Inf;
-    args = {good_matrix(n), randn(n, 1), l, u, 'iter', 3 * randn(n, 1)};
-    for k = 1:6
+    args = {good_matrix(n), randn(n, 1), l, u, 'iter', 3 * randn(n, 1), random_options()};
+    for k = 1:7
       if rand() < 0.08
         args{k} = mutate(args{k});
       end
     end
-    nargs = 4 + randi([0 2]);
-    if rand() < 0.05, nargs = randi([0 7]); end
-    nout = randi([0 3]);
+    nargs = 4 + randi([0 3]);
+    if rand() < 0.05, nargs = randi([0 8]); end
+    nout = randi([0 4]);
     outs = cell(1, max(nout, 1));
     try
       if nout == 0
-        text = evalc('kelpie(args{1:min(nargs, 6)});');
+        text = evalc('kelpie(args{1:min(nargs, 7)});');
       else
-        text = evalc('[outs{1:nout}] = kelpie(args{1:min(nargs, 6)});');
+        text = evalc('[outs{1:nout}] = kelpie(args{1:min(nargs, 7)});');
       end
     catch err
       failures = failures + report(call, ['raised: ' err.message]);
@@ -63,10 +63,14 @@ function failures = kelpie_fuzz_gateway(calls, seed)
       if nout >= 3
         ok = ok && isequal(fieldnames(outs{3}), {'lowerbound'; 'upperbound'});
       end
+      if nout >= 4
+        ok = ok && isstruct(outs{4}) && ischar(outs{4}.message) && ...
+             (outs{2} ~= 0 || outs{4}.firstOrderOptimality <= 1e-9);
+      end
       if ~ok
         failures = failures + report(call, 'a solution of the wrong form');
       elseif nout >= 2
-        failures = failures + same_as_plain_form(call, args(1:min(nargs, 6)), x, outs{2});
+        failures = failures + same_as_plain_form(call, args(1:min(nargs, 7)), x, outs{2});
       end
     end
   end
@@ -86,9 +90,14 @@ function one = same_as_plain_form(call, args, x, flag)
     f = args{2}(:, 1);
     l = plain_bound(args{3}, n, -Inf);
     u = plain_bound(args{4}, n, Inf);
-    if numel(args) >= 6
+    x0 = [];
+    if numel(args) >= 6 && ~isempty(args{6})
       x0 = args{6}(1:n)';
       x0 = x0(:);
+    end
+    if numel(args) >= 7
+      [x_plain, flag_plain] = kelpie(H, f, l, u, [], x0, args{7});
+    elseif numel(args) >= 6
       [x_plain, flag_plain] = kelpie(H, f, l, u, [], x0);
     else
       [x_plain, flag_plain] = kelpie(H, f, l, u);
@@ -107,6 +116,18 @@ function b = plain_bound(b, n, infinite)
     b = infinite * ones(n, 1);
   else
     b = b(:, 1);
+  end
+end
+
+% Options as users write them, now and then wrong.
+function options = random_options()
+  switch randi(6)
+    case 1, options = [];
+    case 2, options = struct('Method', 'accelerated');
+    case 3, options = struct('Method', 'described', 'MaxNewtonSteps', randi(20));
+    case 4, options = struct('MaxNewtonSteps', randi(5) - 0.5 * (rand() < 0.3));
+    case 5, options = struct('Methd', 'accelerated');
+    case 6, options = struct('Method', {'described', 'accelerated'});
   end
 end
 
