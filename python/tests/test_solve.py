@@ -215,3 +215,32 @@ def test_linear_svm_dual_on_a_real_data_set():
     reference = np.array(solvers.qp(matrix(Q), matrix(-np.ones(n)), matrix(G), matrix(h))["x"]).ravel()
     reference_objective = 0.5 * reference @ Q @ reference - reference.sum()
     assert result.objective <= reference_objective + 1e-9 * abs(reference_objective)
+
+
+@pytest.mark.parametrize("kind", ["definite", "semidefinite", "least-squares"])
+def test_accelerated_method_reaches_the_same_solution(kind):
+    rng = np.random.default_rng(50)
+    H, f, lower, upper = random_problem(kind, 60, rng)
+    described = kelpie.solve(H, f, lower, upper)
+    accelerated = kelpie.solve(H, f, lower, upper, method="accelerated")
+    assert described.status == accelerated.status == kelpie.Status.CONVERGED
+    assert accelerated.objective == pytest.approx(described.objective, rel=1e-9, abs=1e-9)
+    assert accelerated.info.first_order_residual <= 1e-9
+    assert first_order_residual(H, f, lower, upper, accelerated.x) <= 1e-9
+
+
+def test_info_and_the_newton_step_limit():
+    rng = np.random.default_rng(51)
+    H, f, lower, upper = random_problem("least-squares", 50, rng)
+    result = kelpie.solve(H, f, lower, upper)
+    assert result.info.passes >= result.info.full_sweeps >= 1
+    assert result.info.message.startswith("converged")
+    assert result.info.first_order_residual == pytest.approx(first_order_residual(H, f, lower, upper, result.x),
+                                                             rel=1e-6, abs=1e-13)
+    for limit in (1, 2, 5):
+        limited = kelpie.solve(H, f, lower, upper, max_newton_steps=limit)
+        assert limited.info.newton_steps <= limit
+        assert (limited.status == kelpie.Status.CONVERGED) == (limited.info.first_order_residual <= 1e-9)
+    for bad in ({"method": "fast"}, {"max_newton_steps": 0}, {"max_newton_steps": 2.5}, {"max_newton_steps": True}):
+        with pytest.raises(ValueError):
+            kelpie.solve(H, f, lower, upper, **bad)

@@ -24,7 +24,7 @@ import numpy as np
 
 from . import _core
 
-__all__ = ["Result", "Status", "solve", "solve_many"]
+__all__ = ["Info", "Result", "Status", "solve", "solve_many"]
 
 
 class Status(enum.IntEnum):
@@ -49,6 +49,35 @@ class Status(enum.IntEnum):
     UNBOUNDED = _core.UNBOUNDED
 
 
+class Info(NamedTuple):
+    """What a solve did.
+
+    Attributes
+    ----------
+    passes : int
+        Passes of the main loop (a gradient from scratch and a sweep each).
+    full_sweeps : int
+        Sweeps that visited every variable.
+    newton_steps : int
+        Newton phases.
+    proximal_steps : int
+        Proximal point steps (taken where a free block is singular, or where
+        the method stopped short of a solution).
+    first_order_residual : float
+        The optimality test's value at ``x``; ``status`` is ``CONVERGED``
+        exactly when it is at most 1e-9.
+    message : str
+        The status's reason in words.
+    """
+
+    passes: int
+    full_sweeps: int
+    newton_steps: int
+    proximal_steps: int
+    first_order_residual: float
+    message: str
+
+
 class Result(NamedTuple):
     """The outcome of one solve.
 
@@ -64,6 +93,8 @@ class Result(NamedTuple):
         at a solution ``H @ x + f - lambda_lower + lambda_upper`` is zero.
     objective : float
         ``1/2 x'Hx + f'x`` at ``x``.
+    info : Info
+        Counts and the optimality test's value.
     """
 
     x: np.ndarray
@@ -71,9 +102,10 @@ class Result(NamedTuple):
     lambda_lower: np.ndarray
     lambda_upper: np.ndarray
     objective: float
+    info: Info
 
 
-def solve(H, f, lower=None, upper=None, x0=None):
+def solve(H, f, lower=None, upper=None, x0=None, *, method="described", max_newton_steps=None):
     """Minimise ``1/2 x'Hx + f'x`` subject to ``lower <= x <= upper``.
 
     Parameters
@@ -91,6 +123,16 @@ def solve(H, f, lower=None, upper=None, x0=None):
         unbounded.
     x0 : array_like or scalar, optional
         Starting point (finite), moved onto the box first; zero by default.
+    method : {"described", "accelerated"}, optional
+        ``"described"`` (default): each Newton step stops at the first bound
+        it meets, as in the MATLAB and Octave interface by default.
+        ``"accelerated"``: each Newton step is followed along the projected
+        path ``clip(x + t d)`` with a sufficient-decrease rule, which can fix
+        many bounds in one step; it ends with the same optimality test.
+    max_newton_steps : int, optional
+        A limit on the Newton steps of the whole solve (``None``: 2n for each
+        run of the main loop, as by default). Where it stops the solve short
+        of a solution, ``status`` is ``ITERATION_LIMIT``.
 
     Returns
     -------
@@ -114,8 +156,15 @@ def solve(H, f, lower=None, upper=None, x0=None):
     The solve releases the GIL; the core keeps no state, so several threads
     may solve at once (see :func:`solve_many`).
     """
-    x, status, lambda_lower, lambda_upper, objective = _core.solve(H, f, lower, upper, x0)
-    return Result(x, Status(status), lambda_lower, lambda_upper, objective)
+    if max_newton_steps is None:
+        limit = 0
+    elif isinstance(max_newton_steps, (bool, np.bool_)) or int(max_newton_steps) != max_newton_steps \
+            or max_newton_steps < 1:
+        raise ValueError(f"max_newton_steps must be a positive whole number or None, not {max_newton_steps!r}")
+    else:
+        limit = int(max_newton_steps)
+    x, status, lambda_lower, lambda_upper, objective, info = _core.solve(H, f, lower, upper, x0, method, limit)
+    return Result(x, Status(status), lambda_lower, lambda_upper, objective, Info(**info))
 
 
 def _solve_one(indexed):

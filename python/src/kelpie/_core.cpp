@@ -85,20 +85,17 @@ bool is_symmetric(const double* H, std::size_t n) {
     return true;
 }
 
-// 1/2 x'Hx + f'x, with Hx summed column by column.
-double objective(const double* H, const double* f, const double* x, std::size_t n) {
-    double value = 0.0;
-    for (std::size_t j = 0; j < n; ++j) {
-        double hx = 0.0;
-        const double* col = H + j * n;
-        for (std::size_t i = 0; i < n; ++i) hx = hx + col[i] * x[i];
-        value = value + x[j] * (0.5 * hx + f[j]);
-    }
-    return value;
-}
-
 py::tuple solve(const py::object& H_in, const py::object& f_in, const py::object& lower_in,
-                const py::object& upper_in, const py::object& x0_in) {
+                const py::object& upper_in, const py::object& x0_in, const std::string& method,
+                long long max_newton_steps) {
+    kelpie_options options = KELPIE_OPTIONS_INIT;
+    if (method == "accelerated") {
+        options.method = KELPIE_METHOD_ACCELERATED;
+    } else if (method != "described") {
+        throw py::value_error("method must be 'described' or 'accelerated', not '" + method + "'");
+    }
+    if (max_newton_steps < 0) throw py::value_error("max_newton_steps must be a positive whole number or None");
+    options.max_newton_steps = max_newton_steps;
     py::array H_raw = real_array(H_in, "H");
     if (H_raw.ndim() != 2 || H_raw.shape(0) != H_raw.shape(1)) {
         throw py::value_error("H must be a square matrix, not of shape " + shape_text(H_raw));
@@ -157,15 +154,24 @@ py::tuple solve(const py::object& H_in, const py::object& f_in, const py::object
     double* upper_data = lambda_upper.mutable_data();
     const double* f_data = f.data();
     int result;
-    double value = 0.0;
+    kelpie_info info = KELPIE_INFO_INIT;
     {
         py::gil_scoped_release release;
-        result = solve_box_qp(static_cast<int>(n), H_used, f_data, l, u, x_data, lower_data, upper_data);
-        if (result != KELPIE_OUT_OF_MEMORY) value = objective(H_used, f_data, x_data, count);
+        result = solve_box_qp_with_options(static_cast<int>(n), H_used, f_data, l, u, x_data, lower_data, upper_data,
+                                           &options, &info);
     }
     if (result == KELPIE_OUT_OF_MEMORY) throw std::bad_alloc();
     if (result == KELPIE_INFEASIBLE) throw py::value_error("the bounds admit no point");
-    return py::make_tuple(x, result, lambda_lower, lambda_upper, value);
+    if (result == KELPIE_INVALID_OPTIONS) throw py::value_error("invalid options");
+    const double value = n == 0 ? 0.0 : info.objective;
+    py::dict details;
+    details["passes"] = info.passes;
+    details["full_sweeps"] = info.full_sweeps;
+    details["newton_steps"] = info.newton_steps;
+    details["proximal_steps"] = info.proximal_steps;
+    details["first_order_residual"] = n == 0 ? 0.0 : info.first_order_residual;
+    details["message"] = info.message != nullptr ? info.message : "";
+    return py::make_tuple(x, result, lambda_lower, lambda_upper, value, details);
 }
 
 }  // namespace
@@ -173,8 +179,9 @@ py::tuple solve(const py::object& H_in, const py::object& f_in, const py::object
 PYBIND11_MODULE(_core, m) {
     m.doc() = "kelpie's compiled core: solve_box_qp for numpy arrays.";
     m.def("solve", &solve, py::arg("H"), py::arg("f"), py::arg("lower"), py::arg("upper"), py::arg("x0"),
+          py::arg("method"), py::arg("max_newton_steps"),
           "Checks and converts the arguments, solves, and returns (x, status, lambda_lower, lambda_upper, "
-          "objective).");
+          "objective, info).");
     m.attr("CONVERGED") = static_cast<int>(KELPIE_CONVERGED);
     m.attr("ITERATION_LIMIT") = static_cast<int>(KELPIE_ITERATION_LIMIT);
     m.attr("OUT_OF_MEMORY") = static_cast<int>(KELPIE_OUT_OF_MEMORY);
