@@ -47,17 +47,20 @@ def main(folder, kelpie_lines):
                    key=lambda p: int(os.path.basename(p)[7:-4]))
     with open(kelpie_lines) as f:
         lines = f.read().splitlines()
-    print(f"{'family':18} {'n':>5} {'result':>6} {'residual':>9} {'kelpie s':>9} {'ip s':>7} "
-          f"{'ip/kelpie':>9} {'objective gap':>13} {'passes':>6} {'proximal':>8}")
+    print(f"{'':24} {'described':^58} | {'accelerated':^58} | {'interior point':^16}")
+    print(f"{'family':18} {'n':>5} " + f"{'result':>6} {'residual':>9} {'s':>7} {'ip/this':>7} {'obj gap':>8} "
+          f"{'passes':>6} {'prox':>4} | " * 2 + f"{'s':>7} status")
     for path, line in zip(paths, lines):
         name, rest = line[:18].strip(), line[18:].split()
-        n, result, residual = rest[0], rest[2], rest[4]
-        objective, seconds = float(rest[6]), float(rest[7])
-        passes, proximal = rest[10], rest[12]
         status, ip_objective, ip_seconds = solve(*read(path))
-        gap = (objective - ip_objective) / max(1.0, abs(ip_objective))
-        print(f"{name:18} {n:>5} {result:>6} {residual:>9} {seconds:9.3f} {ip_seconds:7.3f} "
-              f"{ip_seconds / seconds:9.2f} {gap:13.1e} {passes:>6} {proximal:>8}  ({status})", flush=True)
+        text = f"{name:18} {rest[0]:>5} "
+        for k in (1, 13):  # the fields of the described, then the accelerated run
+            result, residual, objective, seconds = rest[k + 1], rest[k + 3], float(rest[k + 5]), float(rest[k + 6])
+            passes, proximal = rest[k + 9], rest[k + 11]
+            gap = (objective - ip_objective) / max(1.0, abs(ip_objective))
+            text += (f"{result:>6} {residual:>9} {seconds:7.3f} {ip_seconds / max(seconds, 1e-9):7.2f} {gap:8.1e} "
+                     f"{passes:>6} {proximal:>4} | ")
+        print(text + f"{ip_seconds:7.3f} {status}", flush=True)
 
 
 if __name__ == "__main__":

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# kelpie against cvxopt's interior-point solver (tolerance 1e-12) on the
-# singular and nearly singular families, in one run, one thread each:
+# kelpie, described and accelerated, against cvxopt's interior-point solver
+# (tolerance 1e-12) on the singular and nearly singular families and two
+# definite ones, in one run, one thread each:
 #   bash bench/singular.sh [N ...]     (default: 1000 2000)
 set -euo pipefail
 cd "$(dirname "$0")/.."
