@@ -26,11 +26,12 @@ function varargout = kelpie(varargin)
 %   takes options and reports what the solve did. OPTIONS is [] (the
 %   defaults) or a struct with any of the fields
 %      Method          'described' (default): each Newton step stops at the
-%                      first bound it meets; 'accelerated': each Newton step
-%                      follows the projected path clip(X + t*D), fixing many
-%                      bounds at once (fewer passes on least squares with
-%                      more unknowns than equations, grid problems, ...); it
-%                      ends with the same test for EXITFLAG 0.
+%                      first bound it meets; 'accelerated': once Newton steps
+%                      keep stopping at bounds, each follows the projected
+%                      path clip(X + t*D), fixing many bounds at once (fewer
+%                      passes on least squares with more unknowns than
+%                      equations, low-rank and SVM problems, ...); it ends
+%                      with the same test for EXITFLAG 0.
 %      MaxNewtonSteps  a limit on the Newton steps of the whole solve (a
 %                      positive whole number; by default 2n per run of the
 %                      main loop). EXITFLAG is 99 where it stops short.

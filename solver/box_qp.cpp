@@ -24,6 +24,9 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 constexpr double kInitialBestValue = 1e300;
 // Four full sweeps in a row with an unchanged free count end the solve.
 constexpr int kStallLimit = 3;
+// Newton steps in a row that end on a bound before the accelerated method
+// follows them along the projected path.
+constexpr int kCutStepsBeforeProjecting = 2;
 // A run of the main loop goes on from a stop that fails the optimality test
 // this many times before it hands over to the proximal steps.
 constexpr int kMaxResumes = 3;
@@ -193,6 +196,7 @@ LoopEnd run_main_loop(const Problem& p, Workspace& ws, double* x, double toleran
     int stall_count = 0;
     int previous_free_count = -1;
     int resumes = 0;
+    int cut_steps = 0;  // Newton steps in a row that ended on a bound
     long long newton_iterations = 0;
     // A limit the caller chose counts every Newton phase of the solve; the
     // default, 2n, each run of the loop.
@@ -266,6 +270,9 @@ LoopEnd run_main_loop(const Problem& p, Workspace& ws, double* x, double toleran
         ++newton_iterations;
         ++stats->newton_phases;
         started = clock_if(stats->timed);
+        // Projected steps can fix most members at once: the factor of the
+        // rest is then built anew rather than modified member by member.
+        if (settings.projected_search && rebuilding_is_cheaper(n, ws)) clear_factor(n, ws);
         FactorChanges changes = update_free_factor(p, ws);
         const double factored = clock_if(stats->timed);
         stats->entered += changes.entered;
@@ -277,7 +284,12 @@ LoopEnd run_main_loop(const Problem& p, Workspace& ws, double* x, double toleran
             // the caller takes over with steps that keep it definite.
             if (leave_when_singular) return LoopEnd::kSingular;
         }
-        const NewtonOutcome newton = newton_stage(p, x, ws, &sweep_all, &changes, settings.projected_search);
+        // Projected steps pay off once Newton steps keep ending on a bound
+        // (the active set changing one variable per pass); before that they
+        // tend to fix variables the next sweep frees again.
+        const bool project_now = settings.projected_search && cut_steps >= kCutStepsBeforeProjecting;
+        const NewtonOutcome newton = newton_stage(p, x, ws, &sweep_all, &changes, project_now);
+        cut_steps = sweep_all == 0 ? cut_steps + 1 : 0;
         stats->factor_seconds += factored - started;
         stats->newton_seconds += clock_if(stats->timed) - factored;
         if (newton == NewtonOutcome::kUnbounded) return LoopEnd::kUnbounded;

@@ -97,14 +97,18 @@ int solve_box_qp(int n, const double* H, const double* f, const double* lower, c
  * method
  *   KELPIE_METHOD_DESCRIBED     the method of solve_box_qp: each Newton step
  *                               stops at the first bound it meets.
- *   KELPIE_METHOD_ACCELERATED   each Newton step is followed along the
- *                               projected path clip(x + t d), from t = 1 down
- *                               by halves, to the first point that lowers the
- *                               objective by at least 1e-4 of the slope's
+ *   KELPIE_METHOD_ACCELERATED   once two Newton steps in a row have stopped
+ *                               at a bound, each Newton step is followed along
+ *                               the projected path clip(x + t d), from t = 1
+ *                               down by halves, to the first point that lowers
+ *                               the objective by at least 1e-4 of the slope's
  *                               promise (Armijo); it fixes every variable it
- *                               puts on a bound at once. Where no such point
+ *                               puts on a bound at once, and the factor is
+ *                               built anew where that is cheaper than removing
+ *                               the members one by one. Where no such point
  *                               lies beyond the first bound, the step is that
- *                               of the described method.
+ *                               of the described method. It ends with the
+ *                               same optimality test.
  * max_newton_steps
  *   the Newton-step limit of each run of the main loop; 0 means 2n.
  */

@@ -571,6 +571,25 @@ FactorChanges update_free_factor(const Problem& p, Workspace& ws) {
     return changes;
 }
 
+void clear_factor(int n, Workspace& ws) {
+    for (int i = 0; i < n; ++i) {
+        ws.in_factor[i] = 0;
+        ws.kept_out[i] = 0;
+    }
+}
+
+bool rebuilding_is_cheaper(int n, const Workspace& ws) {
+    double members = 0.0;
+    double leaving = 0.0;
+    for (int i = 0; i < n; ++i) {
+        if (ws.in_factor[i] == 0) continue;
+        members = members + 1.0;
+        if (ws.is_free[i] == 0) leaving = leaving + 1.0;
+    }
+    const double staying = members - leaving;
+    return leaving > 0 && leaving * members * members > staying * staying * staying;
+}
+
 FactorChanges exchange_for_dependent(const Problem& p, Workspace& ws, int i) {
     FactorChanges changes{remove_leaving_variables(p, ws), 0, 0};
     if (ws.is_free[i] != 0 && ws.in_factor[i] == 0 && add_variable(p, ws, i)) {

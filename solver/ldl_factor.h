@@ -37,6 +37,14 @@ FactorChanges update_free_factor(const Problem& p, Workspace& ws);
 // kept out are left for the next update_free_factor.
 FactorChanges exchange_for_dependent(const Problem& p, Workspace& ws, int i);
 
+// An empty factor: no members, none kept out.
+void clear_factor(int n, Workspace& ws);
+
+// Whether removing the members that are no longer free, one rank-one
+// modification each (about k m^2 operations for k of m members), costs more
+// than building the factor of the rest anew (about (m - k)^3).
+bool rebuilding_is_cheaper(int n, const Workspace& ws);
+
 }  // namespace kelpie
 
 #endif

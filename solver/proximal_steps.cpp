@@ -22,6 +22,7 @@
 
 #include "blas.h"
 #include "box_qp_internal.h"
+#include "ldl_factor.h"
 #include "optimality.h"
 #include "workspace.h"
 
@@ -77,14 +78,6 @@ void copy_with_shifted_diagonal(const Problem& p, double rho, double* shifted) {
 void shift_diagonal(const Problem& p, double rho, double* shifted) {
     const std::size_t n = static_cast<std::size_t>(p.n);
     for (std::size_t j = 0; j < n; ++j) shifted[j + j * n] = p.H[j + j * n] + rho;
-}
-
-// An empty factor: the one held was of another matrix.
-void clear_factor(int n, Workspace& ws) {
-    for (int i = 0; i < n; ++i) {
-        ws.in_factor[i] = 0;
-        ws.kept_out[i] = 0;
-    }
 }
 
 // Free flags from where x lies: strictly inside the bounds or not.

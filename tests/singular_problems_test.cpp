@@ -157,14 +157,28 @@ std::vector<Case> convex_cases(int n, std::mt19937_64& rng) {
     return cases;
 }
 
-Solution solve_counted(const Qp& q, kelpie::SolveStats* stats) {
+Solution solve_counted(const Qp& q, kelpie::SolveStats* stats, const kelpie::SolveSettings* settings = nullptr) {
     Solution s;
     s.x = q.x0;
     s.lambda_lower.assign(q.n, 0.0);
     s.lambda_upper.assign(q.n, 0.0);
     s.result = kelpie::solve_box_qp_counted(q.n, q.H.data(), q.f.data(), q.lower.data(), q.upper.data(), s.x.data(),
-                                            s.lambda_lower.data(), s.lambda_upper.data(), stats);
+                                            s.lambda_lower.data(), s.lambda_upper.data(), stats, settings);
     return s;
+}
+
+// Result 0 at a point in the box that passes the documented test, with
+// multipliers that carry the gradient of the variables at bounds.
+void expect_solution(const Qp& q, const Solution& s, const std::string& what) {
+    ASSERT_EQ(s.result, KELPIE_CONVERGED) << what;
+    EXPECT_LE(documented_residual(q, s.x), kelpie::kOptimalityTolerance) << what;
+    const std::vector<double> g = kelpie_test::gradient(q, s.x);
+    double gmax = 1.0;
+    for (double e : g) gmax = std::max(gmax, std::fabs(e));
+    for (int i = 0; i < q.n; ++i) {
+        EXPECT_TRUE(s.x[i] >= q.lower[i] && s.x[i] <= q.upper[i]) << what;
+        EXPECT_LE(std::fabs(g[i] - (s.lambda_lower[i] - s.lambda_upper[i])), 1e-8 * gmax) << what;
+    }
 }
 
 TEST(SingularProblems, ConvexFamiliesEndAtSolutionsWithExitflagZero) {
@@ -174,16 +188,7 @@ TEST(SingularProblems, ConvexFamiliesEndAtSolutionsWithExitflagZero) {
             kelpie::SolveStats stats;
             const Solution s = solve_counted(c.q, &stats);
             const std::string what = c.name + ", n " + std::to_string(n);
-            ASSERT_EQ(s.result, KELPIE_CONVERGED) << what;
-            EXPECT_LE(documented_residual(c.q, s.x), kelpie::kOptimalityTolerance) << what;
-            // The multipliers carry the gradient of the variables at bounds.
-            const std::vector<double> g = kelpie_test::gradient(c.q, s.x);
-            double gmax = 1.0;
-            for (double e : g) gmax = std::max(gmax, std::fabs(e));
-            for (int i = 0; i < n; ++i) {
-                EXPECT_TRUE(s.x[i] >= c.q.lower[i] && s.x[i] <= c.q.upper[i]) << what;
-                EXPECT_LE(std::fabs(g[i] - (s.lambda_lower[i] - s.lambda_upper[i])), 1e-8 * gmax) << what;
-            }
+            expect_solution(c.q, s, what);
             if (n <= 24) {
                 const std::vector<double> reference = kelpie_test::projected_gradient(c.q, 400000);
                 const double mine = kelpie_test::objective(c.q, s.x);
@@ -218,22 +223,8 @@ TEST(SingularProblems, AcceleratedMethodReachesTheSameSolutions) {
             kelpie::SolveStats stats;
             kelpie::SolveSettings accelerated;
             accelerated.projected_search = true;
-            Solution s;
-            s.x = c.q.x0;
-            s.lambda_lower.assign(n, 0.0);
-            s.lambda_upper.assign(n, 0.0);
-            s.result = kelpie::solve_box_qp_counted(n, c.q.H.data(), c.q.f.data(), c.q.lower.data(), c.q.upper.data(),
-                                                    s.x.data(), s.lambda_lower.data(), s.lambda_upper.data(), &stats,
-                                                    &accelerated);
-            ASSERT_EQ(s.result, KELPIE_CONVERGED) << what;
-            EXPECT_LE(documented_residual(c.q, s.x), kelpie::kOptimalityTolerance) << what;
-            const std::vector<double> g = kelpie_test::gradient(c.q, s.x);
-            double gmax = 1.0;
-            for (double e : g) gmax = std::max(gmax, std::fabs(e));
-            for (int i = 0; i < n; ++i) {
-                EXPECT_TRUE(s.x[i] >= c.q.lower[i] && s.x[i] <= c.q.upper[i]) << what;
-                EXPECT_LE(std::fabs(g[i] - (s.lambda_lower[i] - s.lambda_upper[i])), 1e-8 * gmax) << what;
-            }
+            const Solution s = solve_counted(c.q, &stats, &accelerated);
+            expect_solution(c.q, s, what);
             if (c.name == "nonconvex") continue;  // local solutions may differ
             const double mine = kelpie_test::objective(c.q, s.x);
             const double described = kelpie_test::objective(c.q, kelpie_test::solve(c.q).x);
