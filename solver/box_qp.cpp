@@ -158,18 +158,9 @@ void compute_multipliers(int n, const int* is_free, const double* g, double* lam
     }
 }
 
-bool all_finite(int n, const double* v) {
-    for (int i = 0; i < n; ++i) {
-        if (!std::isfinite(v[i])) return false;
-    }
-    return true;
-}
-
 // Whether `decrease` of the doubled objective at x is more than rounding.
 bool decrease_is_significant(int n, const double* x, const double* f, const double* g, double decrease) {
-    double terms = 0.0;
-    for (int i = 0; i < n; ++i) terms = terms + std::fabs(x[i] * (f[i] + g[i]));
-    return decrease > kSignificantDecrease * terms;
+    return decrease > kSignificantDecrease * objective_term_size(n, x, f, g);
 }
 
 int count_free(int n, const int* is_free) {
@@ -294,6 +285,19 @@ LoopEnd run_main_loop(const Problem& p, Workspace& ws, double* x, double toleran
         stats->newton_seconds += clock_if(stats->timed) - factored;
         if (newton == NewtonOutcome::kUnbounded) return LoopEnd::kUnbounded;
     }
+}
+
+bool all_finite(int n, const double* v) {
+    for (int i = 0; i < n; ++i) {
+        if (!std::isfinite(v[i])) return false;
+    }
+    return true;
+}
+
+double objective_term_size(int n, const double* x, const double* f, const double* g) {
+    double terms = 0.0;
+    for (int i = 0; i < n; ++i) terms = terms + std::fabs(x[i] * (f[i] + g[i]));
+    return terms;
 }
 
 void compute_gradient(const Problem& p, const double* x, double* g) {

@@ -82,6 +82,13 @@ LoopEnd take_proximal_steps(const Problem& p, Workspace& ws, double* x, const So
 // g = H x + f from scratch.
 void compute_gradient(const Problem& p, const double* x, double* g);
 
+// Whether every entry of v is finite.
+bool all_finite(int n, const double* v);
+
+// sum_i |x_i (f_i + g_i)|: the size of the terms of the doubled objective,
+// against which a change of it is judged to be more than rounding.
+double objective_term_size(int n, const double* x, const double* f, const double* g);
+
 // The doubled objective sum_i x_i (f_i + g_i), in index order.
 double doubled_objective(int n, const double* x, const double* f, const double* g);
 

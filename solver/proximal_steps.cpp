@@ -85,20 +85,6 @@ void mark_free_by_position(const Problem& p, const double* x, int* is_free) {
     for (int i = 0; i < p.n; ++i) is_free[i] = (p.lower[i] < x[i] && x[i] < p.upper[i]) ? 1 : 0;
 }
 
-bool all_finite(int n, const double* v) {
-    for (int i = 0; i < n; ++i) {
-        if (!std::isfinite(v[i])) return false;
-    }
-    return true;
-}
-
-// The doubled objective at x, with g = H x + f, and the size of its terms.
-double doubled_objective_and_size(int n, const double* x, const double* f, const double* g, double* size) {
-    *size = 0.0;
-    for (int i = 0; i < n; ++i) *size = *size + std::fabs(x[i] * (f[i] + g[i]));
-    return doubled_objective(n, x, f, g);
-}
-
 // Whether q falls without limit along d from x, where g is the gradient at
 // x: no bound stops d, the slope g'd is negative, and the curvature d'Hd is 0
 // to the rounding of its terms (at most kNullCurvature of d'|H||d|). A step
@@ -161,8 +147,7 @@ LoopEnd take_proximal_steps(const Problem& p, Workspace& ws, double* x, const So
         copy_with_shifted_diagonal(p, rho, shifted_H.get());
         clear_factor(n, ws);
         const Problem shifted{n, shifted_H.get(), shifted_f.get(), p.lower, p.upper};
-        double size = 0.0;
-        double value = doubled_objective_and_size(n, x, p.f, g, &size);
+        double value = doubled_objective(n, x, p.f, g);
         double best_residual = HUGE_VAL;
         double previous_residual = first_order_residual(p, x, g, ws.term_sizes.get());
         if (previous_residual <= kOptimalityTolerance) end = LoopEnd::kSolution;
@@ -194,7 +179,8 @@ LoopEnd take_proximal_steps(const Problem& p, Workspace& ws, double* x, const So
             if (!all_finite(n, g)) return LoopEnd::kUnbounded;
             // A step lowers q (to the accuracy of its solve); one that raised
             // it went wrong, and the point before it is kept.
-            const double new_value = doubled_objective_and_size(n, x, p.f, g, &size);
+            const double new_value = doubled_objective(n, x, p.f, g);
+            const double size = objective_term_size(n, x, p.f, g);
             if (new_value - value > kObjectiveRounding * size) {
                 for (int i = 0; i < n; ++i) x[i] = previous_x[i];
                 compute_gradient(p, x, g);
