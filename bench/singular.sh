@@ -10,7 +10,7 @@ sizes=("$@")
 [ ${#sizes[@]} -gt 0 ] || sizes=(1000 2000)
 cmake -S . -B build-bench-singular -DCMAKE_BUILD_TYPE=Release -DKELPIE_BUILD_TESTS=OFF -DKELPIE_BUILD_MEX=OFF >/dev/null
 cmake --build build-bench-singular -j"$(nproc)" --target kelpie_solver >/dev/null 2>&1
-g++ -O2 -std=c++17 -ffp-contract=off -Isolver bench/singular_families.cpp build-bench-singular/libkelpie_solver.a \
+g++ -O2 -std=c++17 -ffp-contract=off -Isolver bench/singular_families.cpp bench/singular_problems.cpp build-bench-singular/libkelpie_solver.a \
   -lopenblas -o build-bench-singular/singular_families
 folder=$(mktemp -d)
 trap 'rm -rf "$folder"' EXIT

@@ -20,39 +20,11 @@
 #include <vector>
 
 #include "box_qp.h"
+#include "fuzz_problem.h"
 
 namespace {
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
-
-struct Reader {
-    const std::uint8_t* data;
-    std::size_t size;
-    std::size_t pos = 0;
-    std::uint8_t byte() { return pos < size ? data[pos++] : 0; }
-    // A value drawn from a palette of awkward numbers or small integers and fractions.
-    double value() {
-        const std::uint8_t kind = byte();
-        const std::uint8_t arg = byte();
-        switch (kind % 16) {
-            case 0: return std::nan("");
-            case 1: return kInf;
-            case 2: return -kInf;
-            case 3: return -0.0;
-            case 4: return std::numeric_limits<double>::denorm_min() * (arg + 1);
-            case 5: return 1e300 * (arg % 2 ? 1 : -1);
-            case 6: return 1e-300 * (arg - 128);
-            case 7: {  // raw bits
-                std::uint64_t bits = 0;
-                for (int k = 0; k < 8; ++k) bits = (bits << 8) | byte();
-                double d;
-                std::memcpy(&d, &bits, sizeof d);
-                return d;
-            }
-            default: return (static_cast<int>(arg) - 128) / static_cast<double>(1 + kind % 4);
-        }
-    }
-};
+using kelpie_fuzz::kInf;
 
 bool all_finite(const std::vector<double>& v) {
     for (double e : v) {
@@ -68,36 +40,11 @@ void check(bool condition) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    Reader in{data, size};
-    const int n = 1 + in.byte() % 64;
-    const std::uint8_t shape = in.byte();
-    std::vector<double> H(static_cast<std::size_t>(n) * n), f(n), lower(n), upper(n), x(n);
-    for (int j = 0; j < n; ++j) {
-        for (int i = 0; i <= j; ++i) {
-            const double e = in.value();
-            H[i + static_cast<std::size_t>(j) * n] = e;
-            // Mostly symmetric; sometimes not.
-            H[j + static_cast<std::size_t>(i) * n] = (shape & 1) ? in.value() : e;
-        }
-    }
-    const bool dominant = (shape & 2) != 0;
-    if (dominant) {  // diagonal twice the sum of the rest of its column: well-conditioned, positive definite
-        for (int j = 0; j < n; ++j) {
-            double sum = 1.0;
-            for (int i = 0; i < n; ++i) {
-                if (i != j) sum += std::fabs(H[i + static_cast<std::size_t>(j) * n]);
-            }
-            H[j + static_cast<std::size_t>(j) * n] = 2.0 * sum;
-        }
-    }
-    for (int i = 0; i < n; ++i) {
-        f[i] = in.value();
-        const std::uint8_t kind = in.byte();
-        lower[i] = (kind & 1) ? -kInf : in.value();
-        upper[i] = (kind & 2) ? kInf : in.value();
-        if ((kind & 12) == 4) upper[i] = lower[i];  // equal bounds
-        x[i] = in.value();
-    }
+    const kelpie_fuzz::FuzzProblem q = kelpie_fuzz::decode_fuzz_input(data, size);
+    const int n = q.n;
+    const std::uint8_t shape = (q.asymmetric ? 1 : 0) | (q.dominant ? 2 : 0);
+    const bool dominant = q.dominant;
+    std::vector<double> H = q.H, f = q.f, lower = q.lower, upper = q.upper, x = q.x;
     const std::vector<double> H0 = H, f0 = f, lower0 = lower, upper0 = upper, x_start = x;
     std::vector<double> lambda_lower(n, 0.0), lambda_upper(n, 0.0);
     const int result = solve_box_qp(n, H.data(), f.data(), lower.data(), upper.data(), x.data(), lambda_lower.data(),
