@@ -36,7 +36,17 @@ bash fuzz/run.sh 60
 echo "== valgrind memcheck: C++ tests and an Octave session with kelpie.mex"
 valgrind --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite,indirect -q \
   build/tests/kelpie_tests --gtest_filter='-OutOfMemory.*' --gtest_brief=1
-valgrind --leak-check=full --keep-debuginfo=yes --num-callers=30 --log-file=build/valgrind-octave.log \
+# Some processors hide an instruction (rdtscp) that a library Octave loads
+# at start-up executes; valgrind then stops Octave before kelpie is loaded.
+# That is reported and the session skipped; any other failure fails the run.
+if valgrind --leak-check=full --keep-debuginfo=yes --num-callers=30 --log-file=build/valgrind-octave.log \
   octave-cli --no-gui --norc --no-history \
-  --eval "addpath('$PWD/build/matlab'); addpath('$PWD/tests/octave'); exit(kelpie_test_all())"
-python3 scripts/valgrind_kelpie_records.py build/valgrind-octave.log
+  --eval "addpath('$PWD/build/matlab'); addpath('$PWD/tests/octave'); exit(kelpie_test_all())"; then
+  /usr/bin/python3 scripts/valgrind_kelpie_records.py build/valgrind-octave.log
+elif grep -q "valgrind: Unrecognised instruction" build/valgrind-octave.log &&
+  ! grep -qE "^==[0-9]+== +(at|by) .*kelpie" build/valgrind-octave.log; then
+  echo "NOTE: valgrind cannot run Octave on this processor (an instruction in a system library at start-up);"
+  echo "      the Octave session under valgrind was skipped. See build/valgrind-octave.log."
+else
+  exit 1
+fi
