@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Compares this tree's solver with the solver of another commit (default:
 # HEAD), bit for bit and in speed, in one run:
-#   bash bench/compare.sh [COMMIT] [--no-timing]
+#   bash bench/compare.sh [COMMIT] [--no-timing] [--only=TEXT]
 # Every problem of bench/compare_builds.cpp is solved by both builds with both
 # methods; a solve whose result code, x or multipliers differ in any bit is
 # printed, and the exit status is 1. The benchmark families of n >= 500 print

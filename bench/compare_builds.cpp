@@ -5,14 +5,14 @@
 // multipliers bit for bit; on the benchmark families of n >= 500 it also times
 // both, alternating, and prints the ratio of the medians.
 //
-//   compare_builds CORPUS_DIR [--no-timing]
+//   compare_builds CORPUS_DIR [--no-timing] [--only=TEXT]
 //
 // Problems: the five benchmark families at n = 10 to 2000 (two seeds up to
 // 1000), the eight singular families at n = 100, 500 and 1000, small random
 // problems of the kinds the property tests draw (definite, ill-conditioned,
 // low rank with two-sided boxes, A'A + eps I, wide least squares, nonconvex;
-// cold and warm starts), and every stored fuzz input. Exits 1 when any
-// solve differs.
+// cold and warm starts), and every stored fuzz input (--only=TEXT: those
+// whose name holds TEXT). Exits 1 when any solve differs.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -196,14 +196,23 @@ void add_fuzz_corpus(const std::string& folder, std::vector<Case>* cases) {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s CORPUS_DIR [--no-timing]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s CORPUS_DIR [--no-timing] [--only=TEXT]\n", argv[0]);
         return 2;
     }
-    const bool timing = !(argc > 2 && std::strcmp(argv[2], "--no-timing") == 0);
+    bool timing = true;
+    std::string only;
+    for (int a = 2; a < argc; ++a) {
+        if (std::strcmp(argv[a], "--no-timing") == 0) timing = false;
+        if (std::strncmp(argv[a], "--only=", 7) == 0) only = argv[a] + 7;
+    }
+    std::vector<Case> all;
+    add_benchmark_families(&all);
+    add_small_problems(&all);
+    add_fuzz_corpus(argv[1], &all);
     std::vector<Case> cases;
-    add_benchmark_families(&cases);
-    add_small_problems(&cases);
-    add_fuzz_corpus(argv[1], &cases);
+    for (Case& c : all) {
+        if (c.name.find(only) != std::string::npos) cases.push_back(std::move(c));
+    }
 
     int differing = 0;
     int solves = 0;

@@ -3,12 +3,14 @@
 
 #include <vector>
 
+#include "ldl_factor.h"
+
 struct FactorTiming {
     double seconds;
     double last_pivot;
 };
 
-FactorTiming factor_scenario_columns(const std::vector<double>& H, int n, int scenario, int moving, int repeats);
-FactorTiming factor_scenario_rows(const std::vector<double>& H, int n, int scenario, int moving, int repeats);
+FactorTiming factor_scenario(const std::vector<double>& H, int n, int scenario, int moving, int repeats,
+                             kelpie::Additions additions);
 
 #endif

@@ -1,7 +1,8 @@
 // Google Benchmark of solve_box_qp on every problem family and size, with the
 // work it did, where its time went, the floor (one dgemv per pass plus a
 // Cholesky factor of the final free block) and the speed-up of the
-// column-order loops over the row-order ones, all measured in the same run.
+// batched additions to the factor over additions one at a time, all measured
+// in the same run.
 // Run: see bench/README.md.
 #include <benchmark/benchmark.h>
 
@@ -20,8 +21,6 @@
 #include "problems.h"
 
 extern "C" {
-int solve_box_qp_row_order(int n, const double* H, const double* f, const double* lower, const double* upper,
-                           double* x, double* lambda_lower, double* lambda_upper);
 void dgemv_(const char* trans, const int* m, const int* n, const double* alpha, const double* a, const int* lda,
             const double* x, const int* incx, const double* beta, double* y, const int* incy);
 void dpotrf_(const char* uplo, const int* n, double* a, const int* lda, int* info);
@@ -49,12 +48,13 @@ struct Run {
     kelpie::SolveStats stats;
 };
 
-Run solve(const Problem& p, bool timed) {
+Run solve(const Problem& p, kelpie::Additions additions = kelpie::Additions::kBatched) {
     Run r{0, std::vector<double>(p.n, 0.0), {}};
     std::vector<double> ll(p.n, 0.0), lu(p.n, 0.0);
-    r.stats.timed = timed;
+    kelpie::SolveSettings settings;
+    settings.additions = additions;
     r.result = kelpie::solve_box_qp_counted(p.n, p.H.data(), p.f.data(), p.lower.data(), p.upper.data(), r.x.data(),
-                                            ll.data(), lu.data(), &r.stats);
+                                            ll.data(), lu.data(), &r.stats, &settings);
     return r;
 }
 
@@ -111,22 +111,18 @@ void measure_solve(benchmark::State& state, Family family, int n, int seed) {
     const Problem& p = cached_problem(family, n, seed);
     Run last;
     for (auto _ : state) {
-        last = solve(p, false);
+        last = solve(p);
         benchmark::DoNotOptimize(last.x.data());
     }
-    const Run timed = solve(p, true);
+    const Run counted = solve(p);
     double gemv = 0, cholesky = 0;
     floor_parts(p, last.x, &gemv, &cholesky);
-    const double first_seconds = fastest_of(1, [&] { solve(p, false); });
-    const double solve_seconds = first_seconds > 0.5 ? first_seconds : median_of(5, [&] { solve(p, false); });
-    const double floor = gemv * static_cast<double>(timed.stats.passes) + cholesky;
+    const double first_seconds = fastest_of(1, [&] { solve(p); });
+    const double solve_seconds = first_seconds > 0.5 ? first_seconds : median_of(5, [&] { solve(p); });
+    const double floor = gemv * static_cast<double>(counted.stats.passes) + cholesky;
     const int repeats = solve_seconds > 0.5 ? 1 : 3;
-    const double columns = fastest_of(repeats, [&] { solve(p, false); });
-    const double rows = fastest_of(repeats, [&] {
-        std::vector<double> x(p.n, 0.0), ll(p.n, 0.0), lu(p.n, 0.0);
-        solve_box_qp_row_order(p.n, p.H.data(), p.f.data(), p.lower.data(), p.upper.data(), x.data(), ll.data(),
-                               lu.data());
-    });
+    const double batched = fastest_of(repeats, [&] { solve(p); });
+    const double single = fastest_of(repeats, [&] { solve(p, kelpie::Additions::kOneAtATime); });
     int active = 0;
     for (int i = 0; i < n; ++i) active += (last.x[i] == p.lower[i] || last.x[i] == p.upper[i]);
 
@@ -135,20 +131,16 @@ void measure_solve(benchmark::State& state, Family family, int n, int seed) {
     state.counters["kkt"] = kelpie_bench::kkt_residual(p, last.x);
     state.counters["active%"] = 100.0 * active / n;
     state.counters["g_rel"] = kelpie_bench::relative_gradient(p, last.x);
-    state.counters["passes"] = static_cast<double>(timed.stats.passes);
-    state.counters["full_sweeps"] = static_cast<double>(timed.stats.full_sweeps);
-    state.counters["newton"] = static_cast<double>(timed.stats.newton_phases);
-    state.counters["dep_phases"] = static_cast<double>(timed.stats.dependent_phases);
-    state.counters["entered"] = static_cast<double>(timed.stats.entered);
-    state.counters["left"] = static_cast<double>(timed.stats.left);
-    state.counters["kept_out"] = static_cast<double>(timed.stats.kept_out);
-    state.counters["t_grad"] = timed.stats.gradient_seconds;
-    state.counters["t_sweep"] = timed.stats.sweep_seconds;
-    state.counters["t_factor"] = timed.stats.factor_seconds;
-    state.counters["t_newton"] = timed.stats.newton_seconds;
+    state.counters["passes"] = static_cast<double>(counted.stats.passes);
+    state.counters["full_sweeps"] = static_cast<double>(counted.stats.full_sweeps);
+    state.counters["newton"] = static_cast<double>(counted.stats.newton_phases);
+    state.counters["dep_phases"] = static_cast<double>(counted.stats.dependent_phases);
+    state.counters["entered"] = static_cast<double>(counted.stats.entered);
+    state.counters["left"] = static_cast<double>(counted.stats.left);
+    state.counters["kept_out"] = static_cast<double>(counted.stats.kept_out);
     state.counters["floor"] = floor;
     state.counters["solve/floor"] = solve_seconds / floor;
-    state.counters["rows/cols"] = rows / columns;
+    state.counters["single/batched"] = single / batched;
 }
 
 void BM_Solve(benchmark::State& state) {
@@ -178,19 +170,19 @@ BENCHMARK(BM_SolveSeed)
     ->MinTime(0.2);
 
 // The factor alone: a free set entering an empty factor, and a few variables
-// leaving and re-entering a full one; the row-order loops against the
-// column-order ones on the same matrix.
+// leaving and re-entering a full one; additions one at a time against the
+// batched ones on the same matrix.
 void BM_Factor(benchmark::State& state) {
     const int scenario = static_cast<int>(state.range(0));
     const int n = static_cast<int>(state.range(1));
     const Problem& p = cached_problem(Family::kCondition1e2, n);
     const int moving = 5;
-    FactorTiming columns{};
-    for (auto _ : state) columns = factor_scenario_columns(p.H, n, scenario, moving, 1);
-    const FactorTiming c = factor_scenario_columns(p.H, n, scenario, moving, 3);
-    const FactorTiming r = factor_scenario_rows(p.H, n, scenario, moving, 3);
+    FactorTiming batched{};
+    for (auto _ : state) batched = factor_scenario(p.H, n, scenario, moving, 1, kelpie::Additions::kBatched);
+    const FactorTiming c = factor_scenario(p.H, n, scenario, moving, 3, kelpie::Additions::kBatched);
+    const FactorTiming r = factor_scenario(p.H, n, scenario, moving, 3, kelpie::Additions::kOneAtATime);
     state.SetLabel(scenario == 0 ? "enter empty factor" : "5 leave and re-enter");
-    state.counters["rows/cols"] = r.seconds / c.seconds;
+    state.counters["single/batched"] = r.seconds / c.seconds;
     state.counters["same_bits"] = (c.last_pivot == r.last_pivot) ? 1 : 0;
 }
 BENCHMARK(BM_Factor)

@@ -1,7 +1,44 @@
 // The driver of solve_box_qp and the coordinate sweep.
+//
+// The method, minimising q(x) = 1/2 x'Hx + f'x on the box l <= x <= u:
+//
+// Main loop. Each pass computes g = Hx + f from scratch, then
+//  1. a coordinate sweep: for j = 0, 1, ..., n-1, 0, ... x_j takes its
+//     one-variable Newton step -g_j / H_jj clipped to its bounds (the nearer
+//     end when H_jj < 0) and g is kept by g += step * H(:, j); the sweep ends
+//     after n visits in a row that put no variable onto a bound. A full sweep
+//     visits every variable; after a Newton step that ended inside the box,
+//     only the free ones. A variable is free when the sweep leaves it
+//     strictly inside its bounds.
+//  2. a Newton phase on the free set F: the factor L D L' of H_FF is brought
+//     in step with F (update_free_factor), the Newton direction d_F =
+//     -H_FF^-1 g_F is solved with it, and x moves along d to the minimiser of
+//     q on the segment of feasible step lengths (choose_step), fixing every
+//     variable that the step puts on a bound.
+// The stop rules (stop_rules.h) end a run: a full sweep that no longer lowers
+// q, or four full sweeps in a row that leave the free count unchanged; so do
+// 2n Newton phases. A run ends with result 0 only where x passes the
+// optimality test (optimality.h); elsewhere it resumes from x a few times.
+//
+// The factor (ldl_factor.cpp). Members leave by a rank-one update of the later
+// block and enter by a bordered addition with a rank-one downdate; a pivot
+// below kPivotTolerance of |H_ii|, its own or a later member's, keeps the
+// variable out. The members are then a subset of F whose block is safely
+// definite.
+//
+// Free variables the factor cannot take (H_FF singular, nearly singular or
+// indefinite to working accuracy), and runs that keep stopping at points
+// that fail the test, hand over to proximal point steps (proximal_steps.cpp):
+// each solves the problem with H + rho I and f - rho x_k by this same main
+// loop, on a block the factor always takes; for convex q they converge to a
+// minimiser and never raise q. Inside those steps, on an indefinite H, a free
+// variable kept out moves along its null direction (newton_step.cpp).
+//
+// The accelerated method follows the Newton step along the projected path
+// clip(x + t d) with an Armijo rule (projected_search.cpp) once Newton steps
+// keep ending on a bound, and rebuilds the factor when most members leave.
 #include "box_qp.h"
 
-#include <chrono>
 #include <cmath>
 #include <cstddef>
 #include <cstdlib>
@@ -12,6 +49,8 @@
 #include "ldl_factor.h"
 #include "newton_step.h"
 #include "optimality.h"
+#include "stop_rules.h"
+#include "tolerances.h"
 #include "workspace.h"
 
 namespace kelpie {
@@ -19,20 +58,6 @@ namespace kelpie {
 namespace {
 
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
-// Starting value of the best doubled objective: finite, so that a pass value
-// that is +Inf never counts as a decrease.
-constexpr double kInitialBestValue = 1e300;
-// Four full sweeps in a row with an unchanged free count end the solve.
-constexpr int kStallLimit = 3;
-// Newton steps in a row that end on a bound before the accelerated method
-// follows them along the projected path.
-constexpr int kCutStepsBeforeProjecting = 2;
-// A run of the main loop goes on from a stop that fails the optimality test
-// this many times before it hands over to the proximal steps.
-constexpr int kMaxResumes = 3;
-// A decrease above this fraction of the size of the objective's terms is
-// real progress, not rounding.
-constexpr double kSignificantDecrease = 1e-12;
 
 // g := g + scale * H(:, j), skipped for a zero scale.
 void add_column(const Problem& p, int j, double scale, double* g) {
@@ -138,12 +163,6 @@ VisitOutcome visit_coordinate(const Problem& p, int j, double* x, double* g, int
     return outcome;
 }
 
-// Seconds on a monotonic clock, read only when the solve is timed.
-double clock_if(bool timed) {
-    if (!timed) return 0.0;
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
 // Multipliers from the final gradient: the side follows the sign of g_i alone.
 void compute_multipliers(int n, const int* is_free, const double* g, double* lambda_lower, double* lambda_upper) {
     for (int i = 0; i < n; ++i) {
@@ -158,122 +177,92 @@ void compute_multipliers(int n, const int* is_free, const double* g, double* lam
     }
 }
 
-// Whether `decrease` of the doubled objective at x is more than rounding.
-bool decrease_is_significant(int n, const double* x, const double* f, const double* g, double decrease) {
-    return decrease > kSignificantDecrease * objective_term_size(n, x, f, g);
-}
-
 int count_free(int n, const int* is_free) {
     int count = 0;
     for (int i = 0; i < n; ++i) count += is_free[i];
     return count;
 }
 
+void count_sweep(int sweep_all, SolveStats* stats) {
+    ++stats->sweeps;
+    if (sweep_all != 0) ++stats->full_sweeps;
+}
+
+void count_newton_phase(const FactorChanges& changes, SolveStats* stats) {
+    ++stats->newton_phases;
+    stats->entered += changes.entered;
+    stats->left += changes.left;
+    stats->kept_out += changes.kept_out;
+    if (changes.kept_out > 0) ++stats->dependent_phases;
+}
+
 }  // namespace
 
-// The main loop from x. A stop rule (a full sweep that no longer lowers the
-// objective, or a stall of the free count) ends it only at a point that
-// passes the optimality test; at any other point the loop goes on from there
-// with the rules' state reset, which brings at least one more sweep and
-// Newton phase, up to kMaxResumes times.
+// The main loop from x. A stop rule ends it only at a point that passes the
+// optimality test; at any other point the loop goes on from there with the
+// rules cleared, which brings at least one more sweep and Newton phase, up to
+// kMaxResumes times.
 LoopEnd run_main_loop(const Problem& p, Workspace& ws, double* x, double tolerance, bool leave_when_singular,
                       const SolveSettings& settings, SolveStats* stats) {
     const int n = p.n;
-    double* g = ws.g.get();
-    int* is_free = ws.is_free.get();
+    double* g = ws.iterate.g.get();
+    int* is_free = ws.iterate.is_free.get();
 
+    StopRules rules;
     int sweep_all = 1;
-    int keep_going = 1;
-    int stall_count = 0;
-    int previous_free_count = -1;
-    int resumes = 0;
     int cut_steps = 0;  // Newton steps in a row that ended on a bound
     long long newton_iterations = 0;
     // A limit the caller chose counts every Newton phase of the solve; the
     // default, 2n, each run of the loop.
     const bool whole_solve_limit = settings.newton_limit > 0;
     const long long newton_limit = whole_solve_limit ? settings.newton_limit : 2LL * n;
-    double best_value = kInitialBestValue;
-    bool still_falling = false;  // the sweep that ended a stall run still lowered the objective
 
     for (;;) {
         ++stats->passes;
-        double started = clock_if(stats->timed);
         compute_gradient(p, x, g);
-        stats->gradient_seconds += clock_if(stats->timed) - started;
         // With finite data a gradient entry overflows only when x has gone
         // where the objective leaves the range of doubles; NaN or Inf in H or
         // f end here too. Either way no further step can be trusted.
         if (!all_finite(n, g)) return LoopEnd::kUnbounded;
-        const double pass_value = doubled_objective(n, x, p.f, g);
-        if (keep_going == 0 || stall_count > kStallLimit) {
-            if (passes_optimality_test(p, x, g, tolerance, ws.term_sizes.get())) return LoopEnd::kSolution;
-            if (resumes == kMaxResumes) return still_falling ? LoopEnd::kStalled : LoopEnd::kNotSolved;
-            ++resumes;
-            keep_going = 1;
-            stall_count = 0;
-            still_falling = false;
-            best_value = kInitialBestValue;
+        if (rules.fired) {
+            if (passes_optimality_test(p, x, g, tolerance, ws.scratch.term_sizes.get())) return LoopEnd::kSolution;
+            if (!resume_after_failed_stop(rules)) return rules.still_falling ? LoopEnd::kStalled : LoopEnd::kNotSolved;
         }
-        if (stall_count == 0) {
-            if (pass_value < best_value) best_value = pass_value;
-        } else {
-            best_value = pass_value;
-        }
+        start_pass(rules, doubled_objective(n, x, p.f, g));
         // >= rather than ==: a stall run that began below the limit must not
         // carry the count past it and leave the loop without a limit.
         const long long taken = whole_solve_limit ? stats->newton_phases : newton_iterations;
-        if (stall_count == 0 && taken >= newton_limit) return LoopEnd::kNewtonLimit;
+        if (rules.stall_sweeps == 0 && taken >= newton_limit) return LoopEnd::kNewtonLimit;
 
-        ++stats->sweeps;
-        if (sweep_all != 0) ++stats->full_sweeps;
-        started = clock_if(stats->timed);
+        count_sweep(sweep_all, stats);
         const SweepOutcome sweep = coordinate_sweep(p, sweep_all, x, g, is_free);
-        stats->sweep_seconds += clock_if(stats->timed) - started;
         if (sweep == SweepOutcome::kUnbounded) return LoopEnd::kUnbounded;
         if (sweep == SweepOutcome::kVisitLimit) {
             compute_gradient(p, x, g);
             return all_finite(n, g) ? LoopEnd::kVisitLimit : LoopEnd::kUnbounded;
         }
-
         const int free_count = count_free(n, is_free);
-        const double value_after = doubled_objective(n, x, p.f, g);
-        const double decrease = best_value - value_after;
-        if (sweep_all != 0 && free_count == previous_free_count) {
-            ++stall_count;
-            if (stall_count > kStallLimit) still_falling = decrease_is_significant(n, x, p.f, g, decrease);
-            compute_gradient(p, x, g);
-        } else {
-            stall_count = 0;
-        }
-        previous_free_count = free_count;
-        // An objective of 1e300 or more in size (or NaN) cannot measure a
-        // decrease: from a start far out, stopping there would report
-        // convergence where the sweep has barely begun.
-        const bool measurable = std::fabs(value_after) < kInitialBestValue;
-        keep_going = (decrease > 0 || sweep_all == 0 || !measurable) ? 1 : 0;
-
-        if (keep_going == 0 || stall_count > kStallLimit) continue;
+        record_sweep(rules, {sweep_all != 0, free_count, doubled_objective(n, x, p.f, g),
+                             objective_term_size(n, x, p.f, g)});
+        // A sweep that left the free set as it was: the Newton phase starts
+        // from a gradient without the sweep's accumulated updates.
+        if (rules.stall_sweeps > 0) compute_gradient(p, x, g);
+        if (rules.fired) continue;
         if (free_count == 0) {
             sweep_all = 1;
             continue;
         }
+
         ++newton_iterations;
-        ++stats->newton_phases;
-        started = clock_if(stats->timed);
         // Projected steps can fix most members at once: the factor of the
         // rest is then built anew rather than modified member by member.
-        if (settings.projected_search && rebuilding_is_cheaper(n, ws)) clear_factor(n, ws);
-        FactorChanges changes = update_free_factor(p, ws);
-        const double factored = clock_if(stats->timed);
-        stats->entered += changes.entered;
-        stats->left += changes.left;
-        stats->kept_out += changes.kept_out;
-        if (changes.kept_out > 0) {
-            ++stats->dependent_phases;
-            // The free block is singular or indefinite to working accuracy:
-            // the caller takes over with steps that keep it definite.
-            if (leave_when_singular) return LoopEnd::kSingular;
+        if (settings.projected_search && rebuilding_is_cheaper(n, ws)) clear_factor(n, ws.factor);
+        FactorChanges changes = update_free_factor(p, ws, settings.additions);
+        // The free block is singular or indefinite to working accuracy: the
+        // caller takes over with steps that keep it definite.
+        if (changes.kept_out > 0 && leave_when_singular) {
+            count_newton_phase(changes, stats);
+            return LoopEnd::kSingular;
         }
         // Projected steps pay off once Newton steps keep ending on a bound
         // (the active set changing one variable per pass); before that they
@@ -281,8 +270,7 @@ LoopEnd run_main_loop(const Problem& p, Workspace& ws, double* x, double toleran
         const bool project_now = settings.projected_search && cut_steps >= kCutStepsBeforeProjecting;
         const NewtonOutcome newton = newton_stage(p, x, ws, &sweep_all, &changes, project_now);
         cut_steps = sweep_all == 0 ? cut_steps + 1 : 0;
-        stats->factor_seconds += factored - started;
-        stats->newton_seconds += clock_if(stats->timed) - factored;
+        count_newton_phase(changes, stats);
         if (newton == NewtonOutcome::kUnbounded) return LoopEnd::kUnbounded;
     }
 }
@@ -339,9 +327,7 @@ int solve_box_qp_counted(int n, const double* H, const double* f, const double* 
                          const SolveSettings* settings) {
     SolveStats local;
     if (stats == nullptr) stats = &local;
-    const bool timed = stats->timed;
     *stats = SolveStats();
-    stats->timed = timed;
     if (n <= 0) return KELPIE_CONVERGED;
     if (!box_is_feasible(n, lower, upper)) return KELPIE_INFEASIBLE;
     Workspace ws;
@@ -352,7 +338,7 @@ int solve_box_qp_counted(int n, const double* H, const double* f, const double* 
     LoopEnd end = run_main_loop(problem, ws, x, kOptimalityTolerance, true, chosen, stats);
     if (end == LoopEnd::kNewtonLimit && chosen.newton_limit > 0) {
         // The caller's limit is spent: x is a solution only if it passes the test.
-        end = passes_optimality_test(problem, x, ws.g.get(), kOptimalityTolerance, ws.term_sizes.get())
+        end = passes_optimality_test(problem, x, ws.iterate.g.get(), kOptimalityTolerance, ws.scratch.term_sizes.get())
                   ? LoopEnd::kSolution
                   : LoopEnd::kNotSolved;
     }
@@ -361,7 +347,7 @@ int solve_box_qp_counted(int n, const double* H, const double* f, const double* 
         end = take_proximal_steps(problem, ws, x, chosen, stats);
     }
     if (end == LoopEnd::kUnbounded) return KELPIE_UNBOUNDED;
-    compute_multipliers(n, ws.is_free.get(), ws.g.get(), lambda_lower, lambda_upper);
+    compute_multipliers(n, ws.iterate.is_free.get(), ws.iterate.g.get(), lambda_lower, lambda_upper);
     return end == LoopEnd::kSolution ? KELPIE_CONVERGED : KELPIE_ITERATION_LIMIT;
 }
 

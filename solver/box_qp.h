@@ -46,13 +46,7 @@
  *   -4  (solve_box_qp_with_options only) the options are not valid; nothing
  *       was written.
  *
- * The method: coordinate sweeps and Newton steps on the free variables with
- * an LDL' factor of their block of H. Where that block is singular, nearly
- * singular or indefinite to working accuracy (the factor cannot take every
- * free variable), or where the stop rules end at a point that fails the test
- * above, it goes on with proximal point steps: each solves the problem with
- * H + rho I and f - rho x_k from x_k, which lowers the objective and
- * converges for convex problems.
+ * The method is described at the head of box_qp.cpp.
  *
  * The function keeps no state between calls and may be called from several
  * threads at once on separate arrays.

@@ -2,24 +2,20 @@
 #ifndef KELPIE_BOX_QP_INTERNAL_H
 #define KELPIE_BOX_QP_INTERNAL_H
 
+#include "ldl_factor.h"
 #include "workspace.h"
 
 namespace kelpie {
 
 enum class SweepOutcome { kDone, kUnbounded, kVisitLimit };
 
-// A sweep may make at most this many visits per variable. A symmetric H never
-// comes near it; a non-symmetric one can make the sweep cycle forever.
-constexpr long long kMaxSweepVisitsPerVariable = 100;
-
 // One coordinate sweep: updates x, g and is_free. sweep_all 0 handles only
 // variables whose is_free flag is set.
 SweepOutcome coordinate_sweep(const Problem& p, int sweep_all, double* x, double* g, int* is_free);
 
-// What one solve did, for tests and benchmarks. The times are measured only
-// when `timed` is set on entry.
+// What one solve did, for tests, benchmarks and the info of
+// solve_box_qp_with_options.
 struct SolveStats {
-    bool timed = false;
     long long passes = 0;
     long long sweeps = 0;
     long long full_sweeps = 0;  // sweeps that visited every variable
@@ -31,17 +27,15 @@ struct SolveStats {
     long long left = 0;      // variables removed from it
     long long kept_out = 0;  // free variables the pivot guard kept out, summed over Newton phases
     long long proximal_steps = 0;  // outer steps of take_proximal_steps
-    double gradient_seconds = 0;
-    double sweep_seconds = 0;
-    double factor_seconds = 0;
-    double newton_seconds = 0;
 };
 
 // What a caller may choose: the Newton-step limit of each run of the main
-// loop (0: 2n) and whether Newton steps follow the projected path.
+// loop (0: 2n) and whether Newton steps follow the projected path. The tests
+// also choose how the factor adds variables (the same bits either way).
 struct SolveSettings {
     long long newton_limit = 0;
     bool projected_search = false;
+    Additions additions = Additions::kBatched;
 };
 
 // solve_box_qp with its counts reported in *stats (which may be null), with
@@ -66,7 +60,7 @@ enum class LoopEnd {
 // `tolerance` (kSolution); at another point the loop goes on, a few times,
 // before it gives up (kNotSolved, kStalled). With leave_when_singular it ends
 // at the first Newton phase whose free variables the factor cannot all take,
-// before that phase moves x. On return ws.g holds H x + f (from scratch
+// before that phase moves x. On return ws.iterate.g holds H x + f (from scratch
 // unless the loop left in a Newton phase).
 LoopEnd run_main_loop(const Problem& p, Workspace& ws, double* x, double tolerance, bool leave_when_singular,
                       const SolveSettings& settings, SolveStats* stats);
@@ -74,7 +68,7 @@ LoopEnd run_main_loop(const Problem& p, Workspace& ws, double* x, double toleran
 // Proximal point steps from x, for where the main loop could not end at a
 // solution: x_{k+1} minimises q(x) + rho/2 |x - x_k|^2 on the box. Ends with
 // kSolution, kNotSolved (no progress, or out of steps or memory), kVisitLimit or
-// kUnbounded; on return ws.g holds H x + f from scratch and the free flags
+// kUnbounded; on return ws.iterate.g holds H x + f from scratch and the free flags
 // say which variables lie strictly inside their bounds.
 LoopEnd take_proximal_steps(const Problem& p, Workspace& ws, double* x, const SolveSettings& settings,
                             SolveStats* stats);

@@ -3,15 +3,10 @@
 #ifndef KELPIE_LDL_FACTOR_H
 #define KELPIE_LDL_FACTOR_H
 
+#include "tolerances.h"
 #include "workspace.h"
 
 namespace kelpie {
-
-// A pivot is accepted only when it exceeds this fraction of |H(i,i)|: a
-// smaller one means column i is, to working accuracy, a combination of the
-// columns already in the factor (or the block is not positive definite), and
-// dividing by it would fill L, D and the Newton direction with noise or Inf.
-constexpr double kPivotTolerance = 1e-10;
 
 // Replaces the factor of the block idx[0..m) by that of the block plus
 // alpha * y * y' (method C1 of Gill, Golub, Murray and Saunders). y is
@@ -25,10 +20,15 @@ struct FactorChanges {
     int kept_out;  // free variables whose pivot failed the guard
 };
 
+// How the addition phase forms the entering variables' columns: several that
+// share a pass over L at once (the shipped way), or each on its own (the
+// reference the tests compare it with; the same bits).
+enum class Additions { kBatched, kOneAtATime };
+
 // Removal phase, then addition phase. On return in_factor[i] equals is_free[i]
-// for every variable except free ones whose pivot failed the tolerance above;
-// those stay out (in_factor 0) and L, D factor the block of the members.
-FactorChanges update_free_factor(const Problem& p, Workspace& ws);
+// for every variable except free ones whose pivot failed the tolerance; those
+// stay out (in_factor 0) and L, D factor the block of the members.
+FactorChanges update_free_factor(const Problem& p, Workspace& ws, Additions additions = Additions::kBatched);
 
 // After a move along the null direction of dependent variable i has put
 // members on a bound: removes those members and, when i is still free, tries
@@ -38,12 +38,24 @@ FactorChanges update_free_factor(const Problem& p, Workspace& ws);
 FactorChanges exchange_for_dependent(const Problem& p, Workspace& ws, int i);
 
 // An empty factor: no members, none kept out.
-void clear_factor(int n, Workspace& ws);
+void clear_factor(int n, FreeFactor& factor);
 
 // Whether removing the members that are no longer free, one rank-one
 // modification each (about k m^2 operations for k of m members), costs more
 // than building the factor of the rest anew (about (m - k)^3).
 bool rebuilding_is_cheaper(int n, const Workspace& ws);
+
+// What the tests and benchmarks read of the factor: membership, the pivot of
+// a member and, for members row > col, the entry L(row, col).
+inline bool is_member(const FreeFactor& factor, int i) { return factor.in_factor[i] != 0; }
+inline double factor_pivot(const FreeFactor& factor, int i) { return factor.D[i]; }
+inline double factor_entry(const FreeFactor& factor, int n, int row, int col) {
+    return factor.L[row + static_cast<std::size_t>(col) * n];
+}
+
+// The members in ascending order, with `extra` (a variable number, or -1)
+// among them; returns their number.
+int list_members(int n, const FreeFactor& factor, int extra, int* list);
 
 }  // namespace kelpie
 

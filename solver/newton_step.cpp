@@ -5,7 +5,7 @@
 #include <cstddef>
 
 #include "block_solve.h"
-#include "forward_substitution.h"
+#include "triangular_kernels.h"
 #include "ldl_factor.h"
 #include "projected_search.h"
 
@@ -24,38 +24,11 @@ struct Move {
     bool factor_still_holds;
 };
 
-// Along the direction d of a dependent variable, d'Hd is zero only to within
-// the pivot tolerance eps, so a problem that is bounded along d (f in the
-// range of H) still shows a slope of up to about sqrt(eps) times the size of
-// the terms that make up g . d (for H = A'A: |g . d| <= |Ax - b| |A d|).
-// Only a slope above that is evidence that the objective falls without limit.
-constexpr double kDependentSlopeCancellation = 1e-5;  // the square root of kPivotTolerance
-
-// The members of the factor in ascending order; returns their number.
-int list_members(int n, const int* in_factor, int extra, int* list) {
-    int count = 0;
-    for (int k = 0; k < n; ++k) {
-        if (in_factor[k] != 0 || k == extra) list[count++] = k;
-    }
-    return count;
-}
-
 // Solves L diag(D) L' d = r on the members list[0..count); dir holds r at the
-// member positions on entry and d on return. When `reduced` is given, it
-// loses f_k * (f_k / D[k]) for the forward result f, member by member, as in
-// solve_block.
-void solve_with_factor(int n, const double* L, const double* D, const int* list, int count, double* dir,
-                       double* reduced = nullptr) {
+// member positions on entry and d on return.
+void solve_with_factor(int n, const double* L, const double* D, const int* list, int count, double* dir) {
     substitute_forward(L, n, list, count, [dir, list](int j) -> double& { return dir[list[j]]; });
-    if (reduced == nullptr) {
-        for (int j = 0; j < count; ++j) dir[list[j]] = dir[list[j]] / D[list[j]];
-    } else {
-        for (int j = 0; j < count; ++j) {
-            const double forward = dir[list[j]];
-            dir[list[j]] = forward / D[list[j]];
-            *reduced = *reduced - forward * dir[list[j]];
-        }
-    }
+    for (int j = 0; j < count; ++j) dir[list[j]] = dir[list[j]] / D[list[j]];
     for (int j = count - 2; j >= 0; --j) {
         const int k = list[j];
         const double* col = L + static_cast<std::size_t>(k) * n;
@@ -70,8 +43,8 @@ void solve_with_factor(int n, const double* L, const double* D, const int* list,
 // with the step exactly.
 void feasible_interval(const Problem& p, const double* x, const double* dir, const int* support, int count,
                        double* v, double* z, double* t_min, double* t_max) {
-    *t_min = -kSentinel;
-    *t_max = kSentinel;
+    *t_min = -kInfiniteStep;
+    *t_max = kInfiniteStep;
     for (int q = 0; q < count; ++q) {
         const int k = support[q];
         v[q] = (p.upper[k] - x[k]) / dir[k];
@@ -86,8 +59,9 @@ void feasible_interval(const Problem& p, const double* x, const double* dir, con
     }
 }
 
-// g . dir over the support, taken as 0 when its terms cancel to rounding noise.
-double directional_slope(const double* g, const double* dir, const int* support, int count) {
+// g . dir over the support, as summed (*raw) and taken as 0 when its terms
+// cancel to rounding noise (the return value).
+double directional_slope(const double* g, const double* dir, const int* support, int count, double* raw) {
     double slope = 0.0;
     double abs_slope_sum = 0.0;
     for (int q = 0; q < count; ++q) {
@@ -95,15 +69,8 @@ double directional_slope(const double* g, const double* dir, const int* support,
         slope = slope + term;
         abs_slope_sum = abs_slope_sum + std::fabs(term);
     }
-    if (kSlopeCancellation * abs_slope_sum > std::fabs(slope)) slope = 0.0;
-    return slope;
-}
-
-// g . dir over the support, as summed.
-double raw_slope(const double* g, const double* dir, const int* support, int count) {
-    double slope = 0.0;
-    for (int q = 0; q < count; ++q) slope = slope + g[support[q]] * dir[support[q]];
-    return slope;
+    *raw = slope;
+    return kSlopeCancellation * abs_slope_sum > std::fabs(slope) ? 0.0 : slope;
 }
 
 // An upper estimate of the size of the terms g . dir is made of, however
@@ -140,13 +107,13 @@ double settle_dependent_curvature(const Problem& p, const double* dir, const int
 // holds), else the nearer end. Returns false when both ends are infinite.
 bool choose_flat_end(double t_min, double t_max, double own_lower_ratio, double own_upper_ratio, double* step,
                      int* at_lower_end, int* at_upper_end) {
-    const bool own_at_min = own_lower_ratio == t_min && t_min != -kSentinel;
-    const bool own_at_max = own_upper_ratio == t_max && t_max != kSentinel;
+    const bool own_at_min = own_lower_ratio == t_min && t_min != -kInfiniteStep;
+    const bool own_at_max = own_upper_ratio == t_max && t_max != kInfiniteStep;
     bool take_min;
     if (own_at_min != own_at_max) {
         take_min = own_at_min;
     } else {
-        if (t_min == -kSentinel && t_max == kSentinel) return false;
+        if (t_min == -kInfiniteStep && t_max == kInfiniteStep) return false;
         take_min = -t_min <= t_max;
     }
     *step = take_min ? t_min : t_max;
@@ -161,11 +128,11 @@ bool choose_flat_end(double t_min, double t_max, double own_lower_ratio, double 
 Move move_along_direction(const Problem& p, double* x, Workspace& ws, const int* candidates, int count,
                           int dependent_variable, double null_curvature, int* sweep_all) {
     const bool dependent = dependent_variable >= 0;
-    const double* dir = ws.dir.get();
-    int* support = ws.list_b.get();
-    double* v = ws.v.get();
-    double* z = ws.z.get();
-    double* w = ws.w.get();
+    const double* dir = ws.scratch.direction.get();
+    int* support = ws.scratch.index[1].get();         // the candidates that dir moves
+    double* v = ws.scratch.vector[1].get();           // per support position: step to the upper bound
+    double* z = ws.scratch.vector[2].get();           // ... and to the lower bound
+    double* w = ws.scratch.vector[0].get();           // H dir on the support
 
     int count_b = 0;
     for (int j = 0; j < count; ++j) {
@@ -179,7 +146,8 @@ Move move_along_direction(const Problem& p, double* x, Workspace& ws, const int*
     double t_min = 0.0;
     double t_max = 0.0;
     feasible_interval(p, x, dir, support, count_b, v, z, &t_min, &t_max);
-    double slope = directional_slope(ws.g.get(), dir, support, count_b);
+    double measured_slope = 0.0;
+    double slope = directional_slope(ws.iterate.g.get(), dir, support, count_b, &measured_slope);
     double curvature = 0.0;
     if (dependent) {
         // d'Hd along a null direction is the pivot the variable would get in
@@ -193,7 +161,6 @@ Move move_along_direction(const Problem& p, double* x, Workspace& ws, const int*
     double step = 0.0;
     int at_lower_end = 0;
     int at_upper_end = 0;
-    const double measured_slope = raw_slope(ws.g.get(), dir, support, count_b);
     const double measured_curvature = curvature;
     if (dependent) curvature = settle_dependent_curvature(p, dir, support, count_b, curvature);
     if (dependent && curvature == 0 && slope != 0 &&
@@ -211,7 +178,7 @@ Move move_along_direction(const Problem& p, double* x, Workspace& ws, const int*
         choose_step(t_min, t_max, slope, curvature, &step, &at_lower_end, &at_upper_end);
     }
     // An infinite end chosen: no bound stops the descent.
-    if ((at_lower_end == 1 && step == -kSentinel) || (at_upper_end == 1 && step == kSentinel)) {
+    if ((at_lower_end == 1 && step == -kInfiniteStep) || (at_upper_end == 1 && step == kInfiniteStep)) {
         return {MoveOutcome::kUnbounded, false, false};
     }
 
@@ -226,8 +193,8 @@ Move move_along_direction(const Problem& p, double* x, Workspace& ws, const int*
     }
 
     *sweep_all = (at_lower_end == 0 && at_upper_end == 0) ? 1 : 0;
-    int* is_free = ws.is_free.get();
-    const int* in_factor = ws.in_factor.get();
+    int* is_free = ws.iterate.is_free.get();
+    const int* in_factor = ws.factor.in_factor.get();
     bool member_fixed = false;
     for (int q = 0; q < count_b; ++q) {
         const int k = support[q];
@@ -264,30 +231,6 @@ int next_dependent_variable(int n, int start, const int* is_free, const int* in_
     return -1;
 }
 
-// The direction that moves dependent variable i by 1 and the members so that
-// the free rows of H d stay zero: d_F = -(H_FF)^-1 H(F, i), d_i = 1. Here d_F
-// is already in dir on the members; this moves x along d.
-Move move_dependent_variable(const Problem& p, double* x, Workspace& ws, int i, double curvature, int* sweep_all) {
-    int* list = ws.list_a.get();
-    ws.dir[i] = 1.0;
-    const int count = list_members(p.n, ws.in_factor.get(), i, list);
-    return move_along_direction(p, x, ws, list, count, i, curvature, sweep_all);
-}
-
-#ifdef KELPIE_ROW_ORDER
-// d_F for dependent variable i, into dir on the members; returns the
-// curvature along i's null direction.
-double dependent_direction(const Problem& p, Workspace& ws, int i) {
-    int* list = ws.list_a.get();
-    double* dir = ws.dir.get();
-    const double* h = column(p, i);
-    const int members = list_members(p.n, ws.in_factor.get(), -1, list);
-    for (int j = 0; j < members; ++j) dir[list[j]] = -h[list[j]];
-    double curvature = h[i];
-    solve_with_factor(p.n, ws.L.get(), ws.D.get(), list, members, dir, &curvature);
-    return curvature;
-}
-#else
 // Solves d_F for up to kAppendBlock dependent variables from `first` on, in
 // ascending order, with one pass over L: while the factor holds, a move along
 // one null direction changes neither the factor nor the flags of the
@@ -295,36 +238,40 @@ double dependent_direction(const Problem& p, Workspace& ws, int i) {
 // gets the bits of solve_with_factor.
 void solve_dependent_batch(const Problem& p, Workspace& ws, int first, VariableBatch* batch) {
     constexpr int K = kAppendBlock;
-    const int* is_free = ws.is_free.get();
-    const int* in_factor = ws.in_factor.get();
+    const int* is_free = ws.iterate.is_free.get();
+    const int* in_factor = ws.factor.in_factor.get();
     batch->count = 0;
     batch->used = 0;
     for (int i = first; i >= 0 && batch->count < K; i = next_dependent_variable(p.n, i + 1, is_free, in_factor)) {
         batch->variable[batch->count++] = i;
     }
-    int* list = ws.list_a.get();
-    double* W = ws.block_w.get();
-    const int members = list_members(p.n, in_factor, -1, list);
+    int* list = ws.scratch.index[0].get();  // the members
+    double* W = ws.scratch.block[0].get();  // the batch's directions, side by side
+    const int members = list_members(p.n, ws.factor, -1, list);
     gather_sides(p, batch->variable, batch->count, list, members, true, W);
     for (int t = 0; t < K; ++t) batch->curvature[t] = t < batch->count ? column(p, batch->variable[t])[batch->variable[t]] : 0.0;
-    solve_block(ws.L.get(), ws.D.get(), p.n, list, members, W, batch->curvature);
+    solve_block(ws.factor.L.get(), ws.factor.D.get(), p.n, list, members, W, batch->curvature);
 }
 
-// d_F for dependent variable i into dir on the members, from the batch when
-// it holds i next, else from a new batch that starts at i; returns the
-// curvature along i's null direction.
-double dependent_direction(const Problem& p, Workspace& ws, int i, VariableBatch* batch) {
+// Moves x along the null direction d of dependent variable i: d_i = 1 and,
+// on the members, d_F = -(H_FF)^-1 H(F, i), so that the free rows of H d stay
+// zero. d_F comes from the batch when it holds i next, else from a new batch
+// that starts at i.
+Move move_dependent_variable(const Problem& p, double* x, Workspace& ws, int i, VariableBatch* batch,
+                             int* sweep_all) {
     constexpr int K = kAppendBlock;
     if (batch->used == batch->count || batch->variable[batch->used] != i) solve_dependent_batch(p, ws, i, batch);
     const int side = batch->used++;
-    int* list = ws.list_a.get();
-    double* dir = ws.dir.get();
-    const double* W = ws.block_w.get();
-    const int members = list_members(p.n, ws.in_factor.get(), -1, list);
-    for (int r = 0; r < members; ++r) dir[list[r]] = W[static_cast<std::size_t>(r) * K + side];
-    return batch->curvature[side];
+    int* candidates = ws.scratch.index[0].get();  // the members and i
+    double* dir = ws.scratch.direction.get();
+    const double* W = ws.scratch.block[0].get();
+    const int count = list_members(p.n, ws.factor, i, candidates);
+    for (int q = 0, r = 0; q < count; ++q) {
+        const int k = candidates[q];
+        dir[k] = k == i ? 1.0 : W[static_cast<std::size_t>(r++) * K + side];
+    }
+    return move_along_direction(p, x, ws, candidates, count, i, batch->curvature[side], sweep_all);
 }
-#endif
 
 }  // namespace
 
@@ -332,12 +279,6 @@ double dependent_direction(const Problem& p, Workspace& ws, int i, VariableBatch
 // with k > r gives column r's term to w[k] and, as H(r, k), row k's term to w[r].
 void multiply_on_support(const Problem& p, const int* support, int count, const double* dir, double* w) {
     for (int q = 0; q < count; ++q) w[support[q]] = 0.0;
-#ifdef KELPIE_ROW_ORDER
-    for (int q = 0; q < count; ++q) {
-        const int k = support[q];
-        for (int r = 0; r < count; ++r) w[k] = w[k] + p.H[k + static_cast<std::size_t>(support[r]) * p.n] * dir[support[r]];
-    }
-#else
     int r = 0;
     for (; r + 4 <= count; r += 4) {  // four columns of the triangle per pass
         const int s0 = support[r], s1 = support[r + 1], s2 = support[r + 2], s3 = support[r + 3];
@@ -379,7 +320,6 @@ void multiply_on_support(const Problem& p, const int* support, int count, const 
         }
         w[s] = a;
     }
-#endif
 }
 
 void choose_step(double t_min, double t_max, double slope, double curvature, double* step, int* at_lower_end,
@@ -426,17 +366,12 @@ NewtonOutcome newton_stage(const Problem& p, double* x, Workspace& ws, int* swee
     // so the factor trades those members for that variable here and the
     // Newton step follows at once, instead of a pass of the main loop later;
     // the other dependent variables wait for the next Newton phase.
-#ifndef KELPIE_ROW_ORDER
     VariableBatch batch{{}, 0, 0, {}};
-#endif
-    for (int i = next_dependent_variable(p.n, 0, ws.is_free.get(), ws.in_factor.get()); i >= 0;
-         i = next_dependent_variable(p.n, i + 1, ws.is_free.get(), ws.in_factor.get())) {
-#ifdef KELPIE_ROW_ORDER
-        const double curvature = dependent_direction(p, ws, i);
-#else
-        const double curvature = dependent_direction(p, ws, i, &batch);
-#endif
-        const Move move = move_dependent_variable(p, x, ws, i, curvature, sweep_all);
+    const int* is_free = ws.iterate.is_free.get();
+    const int* in_factor = ws.factor.in_factor.get();
+    for (int i = next_dependent_variable(p.n, 0, is_free, in_factor); i >= 0;
+         i = next_dependent_variable(p.n, i + 1, is_free, in_factor)) {
+        const Move move = move_dependent_variable(p, x, ws, i, &batch, sweep_all);
         if (move.outcome == MoveOutcome::kUnbounded) return NewtonOutcome::kUnbounded;
         if (move.outcome != MoveOutcome::kMoved || move.factor_still_holds) continue;
         if (!move.null_direction) return NewtonOutcome::kDone;
@@ -447,12 +382,12 @@ NewtonOutcome newton_stage(const Problem& p, double* x, Workspace& ws, int* swee
         }
         break;
     }
-    int* list = ws.list_a.get();
-    double* dir = ws.dir.get();
-    const double* g = ws.g.get();
-    const int members = list_members(p.n, ws.in_factor.get(), -1, list);
+    int* list = ws.scratch.index[0].get();  // the members
+    double* dir = ws.scratch.direction.get();
+    const double* g = ws.iterate.g.get();
+    const int members = list_members(p.n, ws.factor, -1, list);
     for (int j = 0; j < members; ++j) dir[list[j]] = -g[list[j]];
-    solve_with_factor(p.n, ws.L.get(), ws.D.get(), list, members, dir);
+    solve_with_factor(p.n, ws.factor.L.get(), ws.factor.D.get(), list, members, dir);
     if (projected_search && take_projected_step(p, x, ws, list, members, sweep_all)) return NewtonOutcome::kDone;
     const Move move = move_along_direction(p, x, ws, list, members, -1, 0.0, sweep_all);
     return move.outcome == MoveOutcome::kUnbounded ? NewtonOutcome::kUnbounded : NewtonOutcome::kDone;

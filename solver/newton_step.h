@@ -4,15 +4,10 @@
 #define KELPIE_NEWTON_STEP_H
 
 #include "ldl_factor.h"
+#include "tolerances.h"
 #include "workspace.h"
 
 namespace kelpie {
-
-// Stands for an infinite end of the interval of step lengths.
-constexpr double kSentinel = 1e300;
-// A slope smaller than this fraction of the sum of its terms' magnitudes is
-// rounding noise and is taken as 0.
-constexpr double kSlopeCancellation = 1e-13;
 
 // Minimises slope*t + curvature*t^2/2 over [t_min, t_max] and reports whether
 // the step is an end of the interval.

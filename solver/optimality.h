@@ -3,16 +3,10 @@
 #ifndef KELPIE_OPTIMALITY_H
 #define KELPIE_OPTIMALITY_H
 
+#include "tolerances.h"
 #include "workspace.h"
 
 namespace kelpie {
-
-// A point whose first-order residual is at most this is a solution. An
-// entry of a gradient from scratch carries rounding of about n * 1e-16 of
-// its terms, so sound answers, even of problems with a condition number of
-// 1e12, sit far below it; a stop short of the solution (a free gradient
-// entry of 1e-6 of its terms, say) sits far above.
-constexpr double kOptimalityTolerance = 1e-9;
 
 // max_i |pg_i| / s_i, where pg is the projected gradient (g_i for a variable
 // strictly inside its bounds, min(g_i, 0) at its lower bound, max(g_i, 0) at

@@ -1,6 +1,7 @@
 #include "projected_search.h"
 
 #include "newton_step.h"
+#include "tolerances.h"
 
 namespace kelpie {
 
@@ -24,11 +25,11 @@ double clipped(const Problem& p, int k, double x_k, double t, double d_k, bool* 
 }  // namespace
 
 bool take_projected_step(const Problem& p, double* x, Workspace& ws, const int* members, int count, int* sweep_all) {
-    const double* dir = ws.dir.get();
-    const double* g = ws.g.get();
-    int* support = ws.list_b.get();
-    double* step = ws.v.get();   // x(t) - x, by variable
-    double* H_step = ws.w.get(); // H (x(t) - x) on the support, by variable
+    const double* dir = ws.scratch.direction.get();
+    const double* g = ws.iterate.g.get();
+    int* support = ws.scratch.index[1].get();      // the members that dir moves
+    double* step = ws.scratch.vector[1].get();     // x(t) - x, by variable
+    double* H_step = ws.scratch.vector[0].get();   // H (x(t) - x) on the support, by variable
     int support_count = 0;
     for (int j = 0; j < count; ++j) {
         if (dir[members[j]] != 0) support[support_count++] = members[j];
@@ -53,7 +54,7 @@ bool take_projected_step(const Problem& p, double* x, Workspace& ws, const int* 
         for (int q = 0; q < support_count; ++q) curvature = curvature + step[support[q]] * H_step[support[q]];
         const double change = slope + 0.5 * curvature;
         if (!(change <= kSufficientDecrease * slope)) continue;
-        int* is_free = ws.is_free.get();
+        int* is_free = ws.iterate.is_free.get();
         for (int q = 0; q < support_count; ++q) {
             const int k = support[q];
             bool on_bound = false;

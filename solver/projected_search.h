@@ -7,20 +7,14 @@
 
 namespace kelpie {
 
-// Armijo's constant: a point on the path is taken when the objective falls by
-// at least this share of what the slope promises for the move to it.
-constexpr double kSufficientDecrease = 1e-4;
-// Halvings of t tried before the search gives up.
-constexpr int kMaxHalvings = 30;
-
-// With the Newton direction of the members in ws.dir (on members[0..count)),
+// With the Newton direction of the members in ws.scratch.direction (on members[0..count)),
 // tries x(t) = clip(x + t d) for t = 1, 1/2, 1/4, ... while x(t) still puts
 // some member on a bound, and takes the first with
 //     q(x(t)) - q(x) <= kSufficientDecrease * g'(x(t) - x) < 0.
 // The members it puts on a bound get exactly that bound and leave the free
 // set; *sweep_all becomes 0. Returns false, with x and the flags untouched,
 // when no such t lies beyond the first bound (the described step rule is then
-// the right one). Uses ws.list_b, ws.v and ws.w as scratch.
+// the right one). Uses index[1], vector[0] and vector[1] of ws.scratch.
 bool take_projected_step(const Problem& p, double* x, Workspace& ws, const int* members, int count, int* sweep_all);
 
 }  // namespace kelpie

@@ -17,6 +17,7 @@
 // eigenvalues lambda of H shrink by rho / (lambda + rho) per step: rho is a
 // small fraction of H's largest entry, so all but the nearly flat directions
 // settle in a step or two, and along those the gradient itself is small.
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 
@@ -24,41 +25,12 @@
 #include "box_qp_internal.h"
 #include "ldl_factor.h"
 #include "optimality.h"
+#include "tolerances.h"
 #include "workspace.h"
 
 namespace kelpie {
 
 namespace {
-
-// rho as a fraction of the largest entry of H in size: large enough that
-// pivots of about rho stand far above the rounding of the factor's
-// eliminations (about 1e-16 of H's entries times the growth of a few
-// eliminations), small enough that the steps contract fast.
-constexpr double kProximalWeight = 1e-6;
-// A step that leaves more than this share of the residual contracts slowly;
-// rho then shrinks by kWeightReduction, down to kSmallestWeight of H's
-// largest entry (where its pivots still stand above the factor's rounding).
-constexpr double kSlowContraction = 0.5;
-constexpr double kWeightReduction = 1e-2;
-constexpr double kSmallestWeight = 1e-12;
-// Steps before the refinement gives up with the iteration-limit code.
-constexpr int kMaxProximalSteps = 200;
-// Residual at which the steps stop: the rounding of a gradient from scratch.
-constexpr double kRefinementTarget = 1e-15;
-// The residual each step's solve aims for. Its stop rules see the objective,
-// which changes with the square of a gradient error over a curvature as
-// small as rho: they can end with a residual near sqrt(1e-16 rho / |H|), far
-// above the rounding of the gradient; the loop then goes on from there.
-constexpr double kStepTolerance = 1e-14;
-// Steps that may pass without halving the residual once it passes the test.
-constexpr int kPatience = 5;
-// A curvature below this fraction of the size of its terms is rounding.
-constexpr double kNullCurvature = 1e-12;
-// A rise of the doubled objective beyond this fraction of the size of its
-// terms is not rounding.
-constexpr double kObjectiveRounding = 1e-12;
-
-void shift_diagonal(const Problem& p, double rho, double* shifted);
 
 // The largest entry of H in size; 1 for H = 0, which then needs no scale.
 double largest_entry_size(const Problem& p) {
@@ -68,16 +40,16 @@ double largest_entry_size(const Problem& p) {
     return largest > 0 ? largest : 1.0;
 }
 
-void copy_with_shifted_diagonal(const Problem& p, double rho, double* shifted) {
-    const std::size_t n = static_cast<std::size_t>(p.n);
-    for (std::size_t k = 0; k < n * n; ++k) shifted[k] = p.H[k];
-    shift_diagonal(p, rho, shifted);
-}
-
 // The diagonal of `shifted` becomes that of H plus rho.
 void shift_diagonal(const Problem& p, double rho, double* shifted) {
     const std::size_t n = static_cast<std::size_t>(p.n);
     for (std::size_t j = 0; j < n; ++j) shifted[j + j * n] = p.H[j + j * n] + rho;
+}
+
+void copy_with_shifted_diagonal(const Problem& p, double rho, double* shifted) {
+    const std::size_t n = static_cast<std::size_t>(p.n);
+    for (std::size_t k = 0; k < n * n; ++k) shifted[k] = p.H[k];
+    shift_diagonal(p, rho, shifted);
 }
 
 // Free flags from where x lies: strictly inside the bounds or not.
@@ -118,20 +90,13 @@ bool unbounded_along(const Problem& p, const double* d, const double* g, double*
     return curvature <= kNullCurvature * size;
 }
 
-bool same_point(int n, const double* a, const double* b) {
-    for (int i = 0; i < n; ++i) {
-        if (a[i] != b[i]) return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 LoopEnd take_proximal_steps(const Problem& p, Workspace& ws, double* x, const SolveSettings& settings,
                             SolveStats* stats) {
     const int n = p.n;
     const std::size_t count = static_cast<std::size_t>(n);
-    double* g = ws.g.get();
+    double* g = ws.iterate.g.get();
     HeapArray<double> shifted_H(static_cast<double*>(std::malloc(count * count * sizeof(double))));
     HeapArray<double> shifted_f(static_cast<double*>(std::malloc(count * sizeof(double))));
     HeapArray<double> previous_x(static_cast<double*>(std::malloc(count * sizeof(double))));
@@ -145,11 +110,11 @@ LoopEnd take_proximal_steps(const Problem& p, Workspace& ws, double* x, const So
         const double largest_entry = largest_entry_size(p);
         double rho = kProximalWeight * largest_entry;
         copy_with_shifted_diagonal(p, rho, shifted_H.get());
-        clear_factor(n, ws);
+        clear_factor(n, ws.factor);
         const Problem shifted{n, shifted_H.get(), shifted_f.get(), p.lower, p.upper};
         double value = doubled_objective(n, x, p.f, g);
         double best_residual = HUGE_VAL;
-        double previous_residual = first_order_residual(p, x, g, ws.term_sizes.get());
+        double previous_residual = first_order_residual(p, x, g, ws.scratch.term_sizes.get());
         if (previous_residual <= kOptimalityTolerance) end = LoopEnd::kSolution;
         int steps_without_progress = 0;
         for (int step = 0; step < kMaxProximalSteps; ++step) {
@@ -189,7 +154,7 @@ LoopEnd take_proximal_steps(const Problem& p, Workspace& ws, double* x, const So
             value = new_value;
             // Past the optimality test the steps go on while they still
             // halve the residual, down to the rounding of the gradient.
-            const double residual = first_order_residual(p, x, g, ws.term_sizes.get());
+            const double residual = first_order_residual(p, x, g, ws.scratch.term_sizes.get());
             const double step_start_residual = previous_residual;
             previous_residual = residual;
             end = residual <= kOptimalityTolerance ? LoopEnd::kSolution : LoopEnd::kNotSolved;
@@ -205,16 +170,16 @@ LoopEnd take_proximal_steps(const Problem& p, Workspace& ws, double* x, const So
             if (residual > kSlowContraction * step_start_residual && rho > kSmallestWeight * largest_entry) {
                 rho = rho * kWeightReduction;
                 shift_diagonal(p, rho, shifted_H.get());
-                clear_factor(n, ws);
+                clear_factor(n, ws.factor);
             }
             if (residual <= kRefinementTarget || (end == LoopEnd::kSolution && steps_without_progress >= kPatience)) {
                 break;
             }
             if (inner == LoopEnd::kNewtonLimit && settings.newton_limit > 0) break;  // the caller's limit is spent
-            if (same_point(n, x, previous_x.get())) break;
+            if (std::equal(x, x + n, previous_x.get())) break;
         }
     }
-    mark_free_by_position(p, x, ws.is_free.get());
+    mark_free_by_position(p, x, ws.iterate.is_free.get());
     return end;
 }
 

@@ -1,5 +1,6 @@
 #include "workspace.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace kelpie {
@@ -18,22 +19,21 @@ bool allocate_workspace(int n, Workspace* ws) {
     const std::size_t count = static_cast<std::size_t>(n);
     // n * n doubles must fit in size_t bytes.
     if (count > SIZE_MAX / sizeof(double) / count) return false;
-    const bool ok = allocate(count, &ws->in_factor) && allocate(count, &ws->is_free) &&
-                    allocate(count * count, &ws->L) && allocate(count, &ws->D) && allocate(count, &ws->g) &&
-                    allocate(count, &ws->dir) && allocate(count, &ws->list_a) && allocate(count, &ws->list_b) &&
-                    allocate(count, &ws->w) && allocate(count, &ws->v) && allocate(count, &ws->z) &&
-                    allocate(count, &ws->trial) && allocate(count, &ws->kept_out) &&
-                    allocate(count * kAppendBlock, &ws->block_w) && allocate(count * kAppendBlock, &ws->block_v) &&
-                    allocate(count, &ws->term_sizes);
+    Scratch& s = ws->scratch;
+    const bool ok = allocate(count, &ws->iterate.g) && allocate(count, &ws->iterate.is_free) &&
+                    allocate(count * count, &ws->factor.L) && allocate(count, &ws->factor.D) &&
+                    allocate(count, &ws->factor.in_factor) && allocate(count, &ws->factor.kept_out) &&
+                    allocate(count, &s.index[0]) && allocate(count, &s.index[1]) && allocate(count, &s.vector[0]) &&
+                    allocate(count, &s.vector[1]) && allocate(count, &s.vector[2]) && allocate(count, &s.vector[3]) &&
+                    allocate(count * kAppendBlock, &s.block[0]) && allocate(count * kAppendBlock, &s.block[1]) &&
+                    allocate(count, &s.direction) && allocate(count, &s.term_sizes);
     if (!ok) {
         *ws = Workspace();
         return false;
     }
-    for (std::size_t i = 0; i < count; ++i) {
-        ws->in_factor[i] = 0;
-        ws->is_free[i] = 0;
-        ws->kept_out[i] = 0;
-    }
+    std::fill_n(ws->iterate.is_free.get(), count, 0);
+    std::fill_n(ws->factor.in_factor.get(), count, 0);
+    std::fill_n(ws->factor.kept_out.get(), count, 0);
     return true;
 }
 

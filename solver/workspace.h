@@ -26,29 +26,48 @@ struct Problem {
 
 inline const double* column(const Problem& p, int j) { return p.H + static_cast<std::size_t>(j) * p.n; }
 
-struct Workspace {
-    HeapArray<int> in_factor;  // 1: the variable is a member of the factor L, D
-    HeapArray<int> is_free;    // 1: the variable was left strictly inside its bounds
-    HeapArray<double> L;       // n x n, column-major; strictly lower part of members only
-    HeapArray<double> D;       // pivots, by variable number
-    HeapArray<double> g;       // gradient H x + f
-    HeapArray<double> dir;     // Newton direction, by variable number
-    HeapArray<int> list_a;     // scratch index lists shared by factor and Newton stage
-    HeapArray<int> list_b;
-    HeapArray<double> w;       // scratch vectors shared by factor and Newton stage
-    HeapArray<double> v;
-    HeapArray<double> z;
-    HeapArray<double> trial;   // copy of the downdate vector for the pivot check of an addition
-    HeapArray<int> kept_out;   // 1: failed the pivot guard, and no member has left since
-    HeapArray<double> block_w; // kAppendBlock x n: solves for a block of appended or dependent variables
-    HeapArray<double> block_v;
-    HeapArray<double> term_sizes; // per row, the size of the terms of H x + f, for the optimality test
-};
-
 // Variables entering after the last member are added this many at a time,
 // sharing one pass over the factor; the null directions of dependent
 // variables are solved this many at a time too.
 constexpr int kAppendBlock = 8;
+
+// What persists from one pass of the main loop to the next, besides x itself
+// (the caller's array).
+struct Iterate {
+    HeapArray<double> g;     // H x + f
+    HeapArray<int> is_free;  // 1: the variable was left strictly inside its bounds
+};
+
+// The LDL' factor of the block of H on its members, kept in step with the
+// free set across passes.
+struct FreeFactor {
+    HeapArray<double> L;         // n x n, column-major; L(r, c) for members r > c
+    HeapArray<double> D;         // pivots, by variable number
+    HeapArray<int> in_factor;    // 1: the variable is a member
+    HeapArray<int> kept_out;     // 1: failed the pivot guard, and no member has left since
+};
+
+// Scratch for the factor's modifications and the Newton stage: each function
+// names the role it gives an array where it takes it. Only the direction is
+// handed on, from the solve that forms it to the move along it.
+struct Scratch {
+    HeapArray<int> index[2];        // n each: lists of variables
+    HeapArray<double> vector[4];    // n each
+    HeapArray<double> block[2];     // kAppendBlock x n each: several right-hand sides side by side
+    HeapArray<double> direction;    // n: a direction of x, by variable number
+    HeapArray<double> term_sizes;   // n: per row, the size of the terms of H x + f
+};
+
+struct Workspace {
+    Iterate iterate;
+    FreeFactor factor;
+    Scratch scratch;
+};
+
+// A member of the factor that is no longer free: the next update removes it.
+inline bool leaving(const Workspace& ws, int i) { return ws.factor.in_factor[i] != 0 && ws.iterate.is_free[i] == 0; }
+// A free variable that is not a member: the next update tries to add it.
+inline bool entering(const Workspace& ws, int i) { return ws.factor.in_factor[i] == 0 && ws.iterate.is_free[i] != 0; }
 
 // Allocates every array for n variables and zeroes the flags. Returns false,
 // holding nothing, when memory is short or n * n doubles overflow size_t.

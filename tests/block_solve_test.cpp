@@ -38,11 +38,11 @@ TEST(SolveBlock, ReportsTheCurvatureAlongEachNullDirection) {
         kelpie::Workspace ws;
         ASSERT_TRUE(kelpie::allocate_workspace(n, &ws));
         kelpie::Problem p{n, H.data(), zeros.data(), zeros.data(), zeros.data()};
-        for (int i = 0; i < n; ++i) ws.is_free[i] = (c.rank > 0 || i % 2 == 0) ? 1 : 0;
+        for (int i = 0; i < n; ++i) ws.iterate.is_free[i] = (c.rank > 0 || i % 2 == 0) ? 1 : 0;
         kelpie::update_free_factor(p, ws);  // with a rank-deficient H the guard keeps the dependent ones out
 
         std::vector<int> members, outside;
-        for (int i = 0; i < n; ++i) (ws.in_factor[i] ? members : outside).push_back(i);
+        for (int i = 0; i < n; ++i) (kelpie::is_member(ws.factor, i) ? members : outside).push_back(i);
         ASSERT_FALSE(outside.empty()) << c.name;
         for (int i : outside) H[i + static_cast<size_t>(i) * n] += c.diagonal_shift;
 
@@ -54,7 +54,7 @@ TEST(SolveBlock, ReportsTheCurvatureAlongEachNullDirection) {
             double reduced[kelpie::kAppendBlock] = {};
             for (int t = 0; t < count; ++t) reduced[t] = H[variables[t] + static_cast<size_t>(variables[t]) * n];
             kelpie::gather_sides(p, variables, count, members.data(), m, true, W.data());
-            kelpie::solve_block(ws.L.get(), ws.D.get(), n, members.data(), m, W.data(), reduced);
+            kelpie::solve_block(ws.factor.L.get(), ws.factor.D.get(), n, members.data(), m, W.data(), reduced);
 
             for (int t = 0; t < count; ++t) {
                 const int i = variables[t];
@@ -70,7 +70,7 @@ TEST(SolveBlock, ReportsTheCurvatureAlongEachNullDirection) {
                     }
                     curvature += d[a] * row;
                     size += std::fabs(d[a]) * row_size;
-                    if (ws.in_factor[a]) {
+                    if (kelpie::is_member(ws.factor, a)) {
                         residual = std::max(residual, std::fabs(row));
                         residual_size = std::max(residual_size, row_size);
                     }

@@ -73,15 +73,15 @@ TEST(NewtonStage, WorkedCases) {
         ASSERT_TRUE(kelpie::allocate_workspace(2, &ws));
         const std::vector<double> f = {0, 0};
         const kelpie::Problem p{2, H.data(), f.data(), c.lower.data(), c.upper.data()};
-        ws.is_free[0] = ws.is_free[1] = 1;
+        ws.iterate.is_free[0] = ws.iterate.is_free[1] = 1;
         kelpie::update_free_factor(p, ws);
-        ASSERT_EQ(ws.L[1], 0.5);
-        std::copy(c.g.begin(), c.g.end(), ws.g.get());
+        ASSERT_EQ(kelpie::factor_entry(ws.factor, 2, 1, 0), 0.5);
+        std::copy(c.g.begin(), c.g.end(), ws.iterate.g.get());
         std::vector<double> x = {0, 0};
         int sweep_all = 7;
         EXPECT_EQ(kelpie::newton_stage(p, x.data(), ws, &sweep_all), kelpie::NewtonOutcome::kDone) << c.name;
         EXPECT_EQ(x, c.x_after) << c.name;
-        EXPECT_EQ(std::vector<int>(ws.is_free.get(), ws.is_free.get() + 2), c.is_free_after) << c.name;
+        EXPECT_EQ(std::vector<int>(ws.iterate.is_free.get(), ws.iterate.is_free.get() + 2), c.is_free_after) << c.name;
         EXPECT_EQ(sweep_all, c.sweep_all) << c.name;
     }
 }
@@ -96,13 +96,14 @@ TEST(NewtonStage, CancelledSlopeMovesNothing) {
         kelpie::Workspace ws;
         ASSERT_TRUE(kelpie::allocate_workspace(2, &ws));
         const kelpie::Problem p{2, H.data(), f.data(), lower.data(), upper.data()};
-        ws.is_free[0] = ws.is_free[1] = 1;
-        ws.in_factor[0] = ws.in_factor[1] = 1;
-        ws.D[0] = 1.0;
-        ws.D[1] = -1.0;
-        ws.L[1] = 0.0;
-        ws.g[0] = 1.0;
-        ws.g[1] = g1;
+        ws.iterate.is_free[0] = ws.iterate.is_free[1] = 1;
+        // A factor the pivot guard would never accept, written by hand.
+        ws.factor.in_factor[0] = ws.factor.in_factor[1] = 1;
+        ws.factor.D[0] = 1.0;
+        ws.factor.D[1] = -1.0;
+        ws.factor.L[1] = 0.0;
+        ws.iterate.g[0] = 1.0;
+        ws.iterate.g[1] = g1;
         std::vector<double> x = {0.5, 0.5};
         int sweep_all = 0;
         kelpie::newton_stage(p, x.data(), ws, &sweep_all);
@@ -151,11 +152,11 @@ TEST(NewtonStage, FlatMoveThatFixesAMemberIsFollowedByTheNewtonStep) {
     ASSERT_TRUE(kelpie::allocate_workspace(3, &ws));
     const kelpie::Problem p{3, H.data(), f.data(), lower.data(), upper.data()};
     std::vector<double> x = {0.2, 0.5, 0.3};
-    for (int i = 0; i < 3; ++i) ws.is_free[i] = 1;
+    for (int i = 0; i < 3; ++i) ws.iterate.is_free[i] = 1;
     const kelpie::FactorChanges first = kelpie::update_free_factor(p, ws);
     ASSERT_EQ(first.kept_out, 1);
-    ASSERT_EQ(ws.in_factor[1], 0);
-    kelpie::compute_gradient(p, x.data(), ws.g.get());
+    ASSERT_FALSE(kelpie::is_member(ws.factor, 1));
+    kelpie::compute_gradient(p, x.data(), ws.iterate.g.get());
 
     int sweep_all = 0;
     kelpie::FactorChanges changes{0, 0, 0};
@@ -164,13 +165,14 @@ TEST(NewtonStage, FlatMoveThatFixesAMemberIsFollowedByTheNewtonStep) {
     EXPECT_NEAR(x[1], 1.0, 1e-15);
     EXPECT_NEAR(x[2], 0.6, 1e-15);
     EXPECT_EQ(sweep_all, 1);  // the Newton step ended inside the box
-    EXPECT_EQ((std::vector<int>{ws.is_free[0], ws.is_free[1], ws.is_free[2]}), (std::vector<int>{0, 1, 1}));
-    EXPECT_EQ((std::vector<int>{ws.in_factor[0], ws.in_factor[1], ws.in_factor[2]}), (std::vector<int>{0, 1, 1}));
+    EXPECT_EQ((std::vector<int>{ws.iterate.is_free[0], ws.iterate.is_free[1], ws.iterate.is_free[2]}), (std::vector<int>{0, 1, 1}));
+    EXPECT_EQ((std::vector<bool>{kelpie::is_member(ws.factor, 0), kelpie::is_member(ws.factor, 1), kelpie::is_member(ws.factor, 2)}),
+              (std::vector<bool>{false, true, true}));
     EXPECT_EQ(changes.left, 1);
     EXPECT_EQ(changes.entered, 1);
-    EXPECT_EQ(ws.D[1], 1.0);  // the factor of the block of 1 and 2: identity
-    EXPECT_EQ(ws.D[2], 1.0);
-    EXPECT_EQ(ws.L[2 + 1 * 3], 0.0);
+    EXPECT_EQ(kelpie::factor_pivot(ws.factor, 1), 1.0);  // the factor of the block of 1 and 2: identity
+    EXPECT_EQ(kelpie::factor_pivot(ws.factor, 2), 1.0);
+    EXPECT_EQ(kelpie::factor_entry(ws.factor, 3, 2, 1), 0.0);
 }
 
 }  // namespace

@@ -4,9 +4,7 @@
 #include <cmath>
 
 #include "box_qp.h"
-
-extern "C" int solve_box_qp_row_order(int n, const double* H, const double* f, const double* lower,
-                                      const double* upper, double* x, double* lambda_lower, double* lambda_upper);
+#include "box_qp_internal.h"
 
 namespace kelpie_test {
 
@@ -47,7 +45,14 @@ std::vector<double> random_orthogonal(int n, std::mt19937_64& rng) {
 }  // namespace
 
 Solution solve(const Qp& q) { return run(q, solve_box_qp); }
-Solution solve_row_order(const Qp& q) { return run(q, solve_box_qp_row_order); }
+Solution solve_one_at_a_time(const Qp& q) {
+    Solution s{0, q.x0, std::vector<double>(q.n, 0.0), std::vector<double>(q.n, 0.0)};
+    kelpie::SolveSettings settings;
+    settings.additions = kelpie::Additions::kOneAtATime;
+    s.result = kelpie::solve_box_qp_counted(q.n, q.H.data(), q.f.data(), q.lower.data(), q.upper.data(), s.x.data(),
+                                            s.lambda_lower.data(), s.lambda_upper.data(), nullptr, &settings);
+    return s;
+}
 
 std::vector<double> random_spd(int n, double cond, std::mt19937_64& rng) {
     const std::vector<double> Q = random_orthogonal(n, rng);

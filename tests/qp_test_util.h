@@ -19,8 +19,9 @@ struct Solution {
 
 // Runs solve_box_qp from q.x0 with zeroed multipliers.
 Solution solve(const Qp& q);
-// The same with the row-order build of the solver.
-Solution solve_row_order(const Qp& q);
+// The same with every entering variable added to the factor on its own
+// (the reference for the batched additions: the same bits).
+Solution solve_one_at_a_time(const Qp& q);
 
 // H = Q diag(lambda) Q' with eigenvalues spread log-uniformly over [1, cond].
 std::vector<double> random_spd(int n, double cond, std::mt19937_64& rng);

@@ -178,15 +178,15 @@ TEST(SolverProperties, NonconvexProblemsEndAtKktPoints) {
     }
 }
 
-// The column-order loops and the blocked additions must give exactly the bits
-// of the row-order loops adding one variable at a time.
-TEST(SolverProperties, LoopOrdersAgreeBitForBit) {
+// The batched additions to the factor must give exactly the bits of adding
+// one variable at a time, over whole solves.
+TEST(SolverProperties, BatchedAdditionsAgreeBitForBit) {
     std::mt19937_64 rng(5);
     for (Family family : {Family::kConvex, Family::kIllConditioned, Family::kLeastSquares, Family::kNonconvex}) {
         for (int n : {3, 17, 64, 150}) {
             const Qp q = random_problem(family, n, rng);
             const Solution a = kelpie_test::solve(q);
-            const Solution b = kelpie_test::solve_row_order(q);
+            const Solution b = kelpie_test::solve_one_at_a_time(q);
             EXPECT_EQ(a.result, b.result);
             EXPECT_EQ(a.x, b.x) << "n " << n;
             EXPECT_EQ(a.lambda_lower, b.lambda_lower);
@@ -197,10 +197,9 @@ TEST(SolverProperties, LoopOrdersAgreeBitForBit) {
 
 // More free variables than the rank of H, on least-squares problems that
 // fit exactly, so that the pivot guard keeps many variables out and the
-// Newton stage moves runs of them, one after another, along their null
-// directions. Those directions are solved eight at a time in the shipped
-// build and one at a time in the reference build: the bits must agree.
-TEST(SolverProperties, DependentVariablesInBatchesGiveTheBitsOfSingleSolves) {
+// factor's additions fail in runs (tried in batches) and succeed again as
+// members leave. The bits must agree with additions one at a time.
+TEST(SolverProperties, KeptOutVariablesInBatchesGiveTheBitsOfSingleAdditions) {
     std::mt19937_64 rng(8);
     std::normal_distribution<double> normal;
     std::uniform_real_distribution<double> unit(0.0, 1.0);
@@ -226,7 +225,7 @@ TEST(SolverProperties, DependentVariablesInBatchesGiveTheBitsOfSingleSolves) {
         q.x0.resize(n);
         for (double& e : q.x0) e = unit(rng);  // every variable starts free
         const Solution a = kelpie_test::solve(q);
-        const Solution c = kelpie_test::solve_row_order(q);
+        const Solution c = kelpie_test::solve_one_at_a_time(q);
         EXPECT_EQ(a.result, KELPIE_CONVERGED);
         EXPECT_EQ(a.result, c.result);
         EXPECT_EQ(a.x, c.x) << "problem " << problem;
