@@ -23,7 +23,7 @@ bool allocate_workspace(int n, Workspace* ws) {
     const bool ok = allocate(count, &ws->iterate.g) && allocate(count, &ws->iterate.is_free) &&
                     allocate(count * count, &ws->factor.L) && allocate(count, &ws->factor.D) &&
                     allocate(count, &ws->factor.in_factor) && allocate(count, &ws->factor.kept_out) &&
-                    allocate(count, &s.index[0]) && allocate(count, &s.index[1]) && allocate(count, &s.vector[0]) &&
+                    allocate(count, &s.index[0]) && allocate(count, &s.index[1]) && allocate(count, &s.index[2]) && allocate(count, &s.vector[0]) &&
                     allocate(count, &s.vector[1]) && allocate(count, &s.vector[2]) && allocate(count, &s.vector[3]) &&
                     allocate(count * kAppendBlock, &s.block[0]) && allocate(count * kAppendBlock, &s.block[1]) &&
                     allocate(count, &s.direction) && allocate(count, &s.term_sizes);

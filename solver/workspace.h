@@ -51,7 +51,7 @@ struct FreeFactor {
 // names the role it gives an array where it takes it. Only the direction is
 // handed on, from the solve that forms it to the move along it.
 struct Scratch {
-    HeapArray<int> index[2];        // n each: lists of variables
+    HeapArray<int> index[3];        // n each: lists of variables
     HeapArray<double> vector[4];    // n each
     HeapArray<double> block[2];     // kAppendBlock x n each: several right-hand sides side by side
     HeapArray<double> direction;    // n: a direction of x, by variable number

@@ -10,6 +10,7 @@
 #include "box_qp_internal.h"
 #include "ldl_factor.h"
 #include "newton_step.h"
+#include "projected_search.h"
 #include "qp_test_util.h"
 #include "workspace.h"
 
@@ -173,6 +174,63 @@ TEST(NewtonStage, FlatMoveThatFixesAMemberIsFollowedByTheNewtonStep) {
     EXPECT_EQ(kelpie::factor_pivot(ws.factor, 1), 1.0);  // the factor of the block of 1 and 2: identity
     EXPECT_EQ(kelpie::factor_pivot(ws.factor, 2), 1.0);
     EXPECT_EQ(kelpie::factor_entry(ws.factor, 3, 2, 1), 0.0);
+}
+
+}  // namespace
+
+namespace {
+
+// The accelerated step along the projected path x(t) = clip(x + t d): a step
+// it takes lowers the objective, as computed here from scratch, by at least
+// the sufficient-decrease share of its slope, and only the variables it puts
+// on a bound leave the free set. Boxes from tight (most of the path clipped)
+// to loose (a few variables clipped) reach both ways it computes the
+// curvature of a clipped step.
+TEST(ProjectedSearch, AcceptedStepsLowerTheObjectiveEnough) {
+    std::mt19937_64 rng(29);
+    std::normal_distribution<double> normal;
+    int taken = 0;
+    for (double width : {0.05, 0.3, 1.0, 3.0}) {
+        for (int trial = 0; trial < 10; ++trial) {
+            const int n = 30;
+            kelpie_test::Qp q;
+            q.n = n;
+            q.H = kelpie_test::random_spd(n, 1e3, rng);
+            for (int i = 0; i < n; ++i) {
+                q.f.push_back(10.0 * normal(rng));
+                q.lower.push_back(-width * (1.0 + std::fabs(normal(rng))));
+                q.upper.push_back(width * (1.0 + std::fabs(normal(rng))));
+                q.x0.push_back(0.0);
+            }
+            kelpie::Workspace ws;
+            ASSERT_TRUE(kelpie::allocate_workspace(n, &ws));
+            const kelpie::Problem p{n, q.H.data(), q.f.data(), q.lower.data(), q.upper.data()};
+            std::vector<double> x = q.x0;
+            const std::vector<double> g = kelpie_test::gradient(q, x);
+            std::vector<int> members(n);
+            for (int i = 0; i < n; ++i) {
+                members[i] = i;
+                ws.iterate.g[i] = g[i];
+                ws.iterate.is_free[i] = 1;
+                ws.scratch.direction[i] = -g[i] * (1.0 + std::fabs(normal(rng)));  // a descent direction
+            }
+            int sweep_all = 7;
+            if (!kelpie::take_projected_step(p, x.data(), ws, members.data(), n, &sweep_all)) continue;
+            ++taken;
+            double slope = 0.0;
+            for (int i = 0; i < n; ++i) slope += g[i] * (x[i] - q.x0[i]);
+            const double change = kelpie_test::objective(q, x) - kelpie_test::objective(q, q.x0);
+            EXPECT_LT(slope, 0.0);
+            EXPECT_LE(change, kelpie::kSufficientDecrease * slope + 1e-12 * std::fabs(slope)) << "width " << width;
+            EXPECT_EQ(sweep_all, 0);
+            for (int i = 0; i < n; ++i) {
+                const bool on_bound = x[i] == q.lower[i] || x[i] == q.upper[i];
+                EXPECT_EQ(ws.iterate.is_free[i], on_bound ? 0 : 1) << i;
+                EXPECT_TRUE(x[i] >= q.lower[i] && x[i] <= q.upper[i]);
+            }
+        }
+    }
+    EXPECT_GT(taken, 8);
 }
 
 }  // namespace
