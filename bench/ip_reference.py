@@ -52,7 +52,10 @@ def main(folder, kelpie_lines):
           f"{'passes':>6} {'prox':>4} | " * 2 + f"{'s':>7} status")
     for path, line in zip(paths, lines):
         name, rest = line[:18].strip(), line[18:].split()
-        status, ip_objective, ip_seconds = solve(*read(path))
+        try:
+            status, ip_objective, ip_seconds = solve(*read(path))
+        except ValueError as error:  # a nonconvex H: no interior-point reference
+            status, ip_objective, ip_seconds = f"refused ({error})", float("nan"), float("nan")
         text = f"{name:18} {rest[0]:>5} "
         for k in (1, 13):  # the fields of the described, then the accelerated run
             result, residual, objective, seconds = rest[k + 1], rest[k + 3], float(rest[k + 5]), float(rest[k + 6])

@@ -2,24 +2,29 @@
 // files that bench/ip_reference.py solves with an interior-point method in
 // the same run (bench/singular.sh runs both and prints the ratios).
 //
-//   singular_families OUT_DIR N [N ...]
+//   singular_families OUT_DIR [--only=NAME,NAME...] N [N ...]
+//   singular_families --check-grids
 //
 // Prints one line per problem: family, n, then for the described and the
 // accelerated method each: result, first-order residual (the test behind
 // result 0), objective, seconds (median of 3, or one solve when it takes
-// over 0.5 s), passes and proximal steps. Two definite families stand beside
-// the singular ones for reference.
+// over 0.5 s), passes and proximal steps. Beside the singular families: two
+// definite ones, the grid problems of grid_problems.h and the five families
+// of solver_bench (problems.h, seed 1), named "bench ...".
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "box_qp.h"
 #include "box_qp_internal.h"
+#include "grid_problems.h"
+#include "problems.h"
 #include "optimality.h"
 #include "singular_problems.h"
 #include "workspace.h"
@@ -80,17 +85,62 @@ void write(const NamedProblem& q, const std::string& path) {
 
 }  // namespace
 
+// The torsion problem with c = 1, where no bound holds, on grids of 10^2 to
+// 80^2 points against the value of the continuous problem (Saint-Venant's
+// torsion constant of the square): the discretization is second order, so
+// the error falls fourfold per halving of h, and the Richardson estimate
+// from the two finest grids meets the continuous value.
+void check_grids() {
+    std::vector<double> values;
+    for (int side : {10, 20, 40, 80}) {
+        const NamedProblem q = kelpie_bench::torsion(side, side, 1.0);
+        const Run r = solve(q, false);
+        values.push_back(r.objective);
+        std::printf("torsion c=1 on %2d x %2d: result %d, minimum %.10f\n", side, side, r.result, r.objective);
+    }
+    // h = 1/(side + 1): the ratio of h^2 between the two finest grids.
+    const double ratio = (41.0 * 41.0) / (81.0 * 81.0);
+    const double richardson = (values[3] - ratio * values[2]) / (1.0 - ratio);
+    std::printf("Richardson estimate %.10f, continuous problem %.10f\n\n", richardson,
+                kelpie_bench::elastic_torsion_value(1.0));
+}
+
 int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--check-grids") == 0) {
+        check_grids();
+        return 0;
+    }
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s OUT_DIR N [N ...]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s OUT_DIR [--only=NAME,NAME...] N [N ...]\n", argv[0]);
         return 2;
+    }
+    std::vector<std::string> only;  // parts of family names; empty: every family
+    for (int a = 2; a < argc; ++a) {
+        if (std::strncmp(argv[a], "--only=", 7) != 0) continue;
+        std::string list = argv[a] + 7;
+        for (std::size_t start = 0, comma; start <= list.size(); start = comma + 1) {
+            comma = list.find(',', start);
+            if (comma == std::string::npos) comma = list.size();
+            only.push_back(list.substr(start, comma - start));
+        }
     }
     int index = 0;
     for (int a = 2; a < argc; ++a) {
+        if (std::strncmp(argv[a], "--only=", 7) == 0) continue;
         const int n = std::atoi(argv[a]);
-        for (const NamedProblem& q : kelpie_bench::singular_families(n)) {
+        std::vector<NamedProblem> problems = kelpie_bench::singular_families(n);
+        for (int family = 0; family <= static_cast<int>(kelpie_bench::Family::kNonconvex); ++family) {
+            const auto f = static_cast<kelpie_bench::Family>(family);
+            kelpie_bench::Problem p = kelpie_bench::make_problem(f, n, 1);
+            problems.push_back({std::string("bench ") + kelpie_bench::family_name(f), p.n, std::move(p.H),
+                                std::move(p.f), std::move(p.lower), std::move(p.upper)});
+        }
+        for (const NamedProblem& q : problems) {
+            bool chosen = only.empty();
+            for (const std::string& part : only) chosen = chosen || q.name.find(part) != std::string::npos;
+            if (!chosen) continue;
             write(q, std::string(argv[1]) + "/problem" + std::to_string(index++) + ".bin");
-            std::printf("%-18s %5d", q.name.c_str(), n);
+            std::printf("%-18s %5d", q.name.c_str(), q.n);
             for (bool accelerated : {false, true}) {
                 const Run r = solve(q, accelerated);
                 std::printf("  result %3d residual %.1e objective %.12g %.6f s passes %lld proximal %lld", r.result,

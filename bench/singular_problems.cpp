@@ -1,5 +1,7 @@
 #include "singular_problems.h"
 
+#include "grid_problems.h"
+
 #include <algorithm>
 #include <cmath>
 #include <random>
@@ -114,6 +116,7 @@ NamedProblem definite(int n, double cond, std::mt19937_64& rng, const char* name
 
 std::vector<NamedProblem> singular_families(int n) {
     std::mt19937_64 rng(1000 + n);
+    const int side = static_cast<int>(std::sqrt(static_cast<double>(n)));  // grid problems: side x side
     // Braced, so the generators draw from rng in this order.
     return std::vector<NamedProblem>{
         low_rank(n, 2, 0.0, 1.0, rng, "rank 2, [-1,1]"),
@@ -124,6 +127,9 @@ std::vector<NamedProblem> singular_families(int n) {
         svm_dual(n, 20.0, rng),
         definite(n, 1e2, rng, "definite cond 1e2"),
         definite(n, 1e6, rng, "definite cond 1e6"),
+        torsion(side, side, 5.0),
+        torsion(side, side, 20.0),
+        journal_bearing(side, side, 10.0, 0.1),
     };
 }
 

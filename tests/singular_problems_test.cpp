@@ -13,6 +13,7 @@
 
 #include "box_qp.h"
 #include "box_qp_internal.h"
+#include "grid_problems.h"
 #include "optimality.h"
 #include "qp_test_util.h"
 #include "workspace.h"
@@ -230,6 +231,34 @@ TEST(SingularProblems, AcceleratedMethodReachesTheSameSolutions) {
             const double described = kelpie_test::objective(c.q, kelpie_test::solve(c.q).x);
             EXPECT_NEAR(mine, described, 1e-9 * std::max(1.0, std::fabs(described))) << what;
         }
+    }
+}
+
+// The grid problems of the benchmark (torsion and journal bearing), where
+// the accelerated method's projected steps fix many bounds at once and clip
+// large parts of the path: both methods end at a solution with the same
+// objective, the objective of projected gradient run to convergence.
+TEST(SingularProblems, GridProblemsInBothMethods) {
+    std::vector<kelpie_bench::NamedProblem> problems;
+    for (int side : {6, 11, 16}) {
+        for (double c : {1.0, 5.0, 20.0}) problems.push_back(kelpie_bench::torsion(side, side + 1, c));
+        problems.push_back(kelpie_bench::journal_bearing(side, side, 10.0, 0.1));
+    }
+    for (const kelpie_bench::NamedProblem& g : problems) {
+        const Qp q{g.n, g.H, g.f, g.lower, g.upper, std::vector<double>(g.n, 0.0)};
+        const std::string what = g.name + ", n " + std::to_string(g.n);
+        const Solution described = kelpie_test::solve(q);
+        kelpie::SolveStats stats;
+        kelpie::SolveSettings settings;
+        settings.projected_search = true;
+        const Solution accelerated = solve_counted(q, &stats, &settings);
+        expect_solution(q, described, what + " (described)");
+        expect_solution(q, accelerated, what + " (accelerated)");
+        const double d = kelpie_test::objective(q, described.x);
+        const double a = kelpie_test::objective(q, accelerated.x);
+        EXPECT_NEAR(a, d, 1e-9 * std::fabs(d)) << what;
+        const double reference = kelpie_test::objective(q, kelpie_test::projected_gradient(q, 20000));
+        EXPECT_NEAR(d, reference, 1e-7 * std::fabs(reference)) << what;
     }
 }
 
