@@ -224,7 +224,7 @@ LoopEnd run_main_loop(const Problem& p, Workspace& ws, double* x, double toleran
         // where the objective leaves the range of doubles; NaN or Inf in H or
         // f end here too. Either way no further step can be trusted.
         if (!all_finite(n, g)) return LoopEnd::kUnbounded;
-        if (rules.fired) {
+        if (stop_rule_fired(rules)) {
             if (passes_optimality_test(p, x, g, tolerance, ws.scratch.term_sizes.get())) return LoopEnd::kSolution;
             if (!resume_after_failed_stop(rules)) return rules.still_falling ? LoopEnd::kStalled : LoopEnd::kNotSolved;
         }
@@ -232,7 +232,7 @@ LoopEnd run_main_loop(const Problem& p, Workspace& ws, double* x, double toleran
         // >= rather than ==: a stall run that began below the limit must not
         // carry the count past it and leave the loop without a limit.
         const long long taken = whole_solve_limit ? stats->newton_phases : newton_iterations;
-        if (rules.stall_sweeps == 0 && taken >= newton_limit) return LoopEnd::kNewtonLimit;
+        if (rules.stall_count == 0 && taken >= newton_limit) return LoopEnd::kNewtonLimit;
 
         count_sweep(sweep_all, stats);
         const SweepOutcome sweep = coordinate_sweep(p, sweep_all, x, g, is_free);
@@ -246,8 +246,8 @@ LoopEnd run_main_loop(const Problem& p, Workspace& ws, double* x, double toleran
                              objective_term_size(n, x, p.f, g)});
         // A sweep that left the free set as it was: the Newton phase starts
         // from a gradient without the sweep's accumulated updates.
-        if (rules.stall_sweeps > 0) compute_gradient(p, x, g);
-        if (rules.fired) continue;
+        if (rules.stall_count > 0) compute_gradient(p, x, g);
+        if (stop_rule_fired(rules)) continue;
         if (free_count == 0) {
             sweep_all = 1;
             continue;

@@ -10,11 +10,14 @@ namespace kelpie {
 struct StopRules {
     double best_value = kInitialBestValue;  // the doubled objective to beat (see start_pass)
     int previous_free_count = -1;           // after the last sweep
-    int stall_sweeps = 0;        // full sweeps in a row that left the free count as it was
-    bool fired = false;          // the last sweep ended the run
+    int stall_count = 0;        // full sweeps in a row that left the free count as it was
+    bool keep_going = true;      // the last sweep still lowered the objective (or could not tell)
     bool still_falling = false;  // ... by a stall, with the objective still falling significantly
     int resumes = 0;             // runs resumed after a stop at a point that failed the test
 };
+
+// Whether a rule ended the run at the last sweep.
+inline bool stop_rule_fired(const StopRules& rules) { return !rules.keep_going || rules.stall_count >= kStallSweeps; }
 
 struct SweepResult {
     bool full;           // the sweep visited every variable

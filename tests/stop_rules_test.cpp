@@ -19,7 +19,7 @@ struct Case {
     const char* name;
     std::vector<Sweep> sweeps;
     bool fired;          // after the last sweep
-    int stall_sweeps;    // after the last sweep
+    int stall_count;    // after the last sweep
     bool still_falling;  // after the last sweep
 };
 
@@ -54,8 +54,8 @@ TEST(StopRules, EveryRule) {
             kelpie::start_pass(rules, s.pass_value);
             kelpie::record_sweep(rules, {s.full, s.free_count, s.value_after, 10.0});
         }
-        EXPECT_EQ(rules.fired, c.fired) << c.name;
-        EXPECT_EQ(rules.stall_sweeps, c.stall_sweeps) << c.name;
+        EXPECT_EQ(kelpie::stop_rule_fired(rules), c.fired) << c.name;
+        EXPECT_EQ(rules.stall_count, c.stall_count) << c.name;
         EXPECT_EQ(rules.still_falling, c.still_falling) << c.name;
     }
 }
@@ -68,15 +68,15 @@ TEST(StopRules, ResumesAfterAFailedStopAFewTimes) {
     for (int k = 0; k < kelpie::kMaxResumes; ++k) {
         kelpie::start_pass(rules, -1);
         kelpie::record_sweep(rules, {true, 3, -1, 10.0});
-        ASSERT_TRUE(rules.fired);
+        ASSERT_TRUE(kelpie::stop_rule_fired(rules));
         ASSERT_TRUE(kelpie::resume_after_failed_stop(rules)) << k;
-        EXPECT_FALSE(rules.fired);
-        EXPECT_EQ(rules.stall_sweeps, 0);
+        EXPECT_FALSE(kelpie::stop_rule_fired(rules));
+        EXPECT_EQ(rules.stall_count, 0);
         EXPECT_EQ(rules.best_value, kelpie::kInitialBestValue);
     }
     kelpie::start_pass(rules, -1);
     kelpie::record_sweep(rules, {true, 3, -1, 10.0});
-    EXPECT_TRUE(rules.fired);
+    EXPECT_TRUE(kelpie::stop_rule_fired(rules));
     EXPECT_FALSE(kelpie::resume_after_failed_stop(rules));
 }
 
