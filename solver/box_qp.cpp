@@ -217,9 +217,18 @@ LoopEnd run_main_loop(const Problem& p, Workspace& ws, double* x, double toleran
     const bool whole_solve_limit = settings.newton_limit > 0;
     const long long newton_limit = whole_solve_limit ? settings.newton_limit : 2LL * n;
 
+    // The gradient that steers the passes; the one behind a stop, which the
+    // optimality test judges, always comes from all of H.
+    void (*const steering_gradient)(const Problem&, const double*, double*) =
+        settings.projected_search ? compute_gradient_from_triangle : compute_gradient;
+
     for (;;) {
         ++stats->passes;
-        compute_gradient(p, x, g);
+        if (stop_rule_fired(rules)) {
+            compute_gradient(p, x, g);
+        } else {
+            steering_gradient(p, x, g);
+        }
         // With finite data a gradient entry overflows only when x has gone
         // where the objective leaves the range of doubles; NaN or Inf in H or
         // f end here too. Either way no further step can be trusted.
@@ -246,7 +255,7 @@ LoopEnd run_main_loop(const Problem& p, Workspace& ws, double* x, double toleran
                              objective_term_size(n, x, p.f, g)});
         // A sweep that left the free set as it was: the Newton phase starts
         // from a gradient without the sweep's accumulated updates.
-        if (rules.stall_count > 0) compute_gradient(p, x, g);
+        if (rules.stall_count > 0) steering_gradient(p, x, g);
         if (stop_rule_fired(rules)) continue;
         if (free_count == 0) {
             sweep_all = 1;
@@ -294,6 +303,14 @@ void compute_gradient(const Problem& p, const double* x, double* g) {
     const double unit = 1.0;
     KELPIE_BLAS(dcopy)(&n, p.f, &one, g, &one);
     KELPIE_BLAS(dgemv)("N", &n, &n, &unit, p.H, &n, x, &one, &unit, g, &one);
+}
+
+void compute_gradient_from_triangle(const Problem& p, const double* x, double* g) {
+    const blas_int n = p.n;
+    const blas_int one = 1;
+    const double unit = 1.0;
+    KELPIE_BLAS(dcopy)(&n, p.f, &one, g, &one);
+    KELPIE_BLAS(dsymv)("L", &n, &unit, p.H, &n, x, &one, &unit, g, &one);
 }
 
 double doubled_objective(int n, const double* x, const double* f, const double* g) {

@@ -477,15 +477,26 @@ void clear_factor(int n, FreeFactor& factor) {
 }
 
 bool rebuilding_is_cheaper(int n, const Workspace& ws) {
+    int last_member = -1;
+    for (int i = 0; i < n; ++i) {
+        if (ws.factor.in_factor[i] != 0) last_member = i;
+    }
     double members = 0.0;
     double leaving_count = 0.0;
+    double entering_count = 0.0;
+    double entering_between = 0.0;  // entering before the last member: a downdate each
     for (int i = 0; i < n; ++i) {
+        if (entering(ws, i) && ws.factor.kept_out[i] == 0) {
+            entering_count = entering_count + 1.0;
+            if (i < last_member) entering_between = entering_between + 1.0;
+        }
         if (ws.factor.in_factor[i] == 0) continue;
         members = members + 1.0;
         if (leaving(ws, i)) leaving_count = leaving_count + 1.0;
     }
-    const double staying = members - leaving_count;
-    return leaving_count > 0 && leaving_count * members * members > staying * staying * staying;
+    const double changes = leaving_count + 2.0 * entering_between;
+    const double after = members - leaving_count + entering_count;
+    return changes > 0 && kBatchedBuildSpeedup * changes * members * members > after * after * after;
 }
 
 FactorChanges exchange_for_dependent(const Problem& p, Workspace& ws, int i) {
