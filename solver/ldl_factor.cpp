@@ -494,7 +494,7 @@ bool rebuilding_is_cheaper(int n, const Workspace& ws) {
         members = members + 1.0;
         if (leaving(ws, i)) leaving_count = leaving_count + 1.0;
     }
-    const double changes = leaving_count + 2.0 * entering_between;
+    const double changes = leaving_count + 4.0 * entering_between;
     const double after = members - leaving_count + entering_count;
     return changes > 0 && kBatchedBuildSpeedup * changes * members * members > after * after * after;
 }

@@ -43,10 +43,10 @@ void clear_factor(int n, FreeFactor& factor);
 // Whether bringing the factor in step member by member costs more than
 // building the factor of the new free set anew. Among m members a removal
 // costs about m^2 / 6 multiply-adds on average (the rank-one modification of
-// the later block) and an addition before the last member about m^2 / 3 (its
-// forward substitution and the downdate of the later block); additions past
-// the last member cost the same either way. Building K members anew costs
-// about K^3 / 6, done kBatchedBuildSpeedup times as fast.
+// the later block); an addition before the last member about 2 m^2 / 3 (m^2 / 2
+// for its column, wherever it goes, and m^2 / 6 for the downdate of the later
+// block); additions past the last member cost the same either way. Building K
+// members anew costs about K^3 / 6, done kBatchedBuildSpeedup times as fast.
 bool rebuilding_is_cheaper(int n, const Workspace& ws);
 
 // What the tests and benchmarks read of the factor: membership, the pivot of
