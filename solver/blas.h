@@ -32,9 +32,6 @@ double KELPIE_BLAS(ddot)(const kelpie::blas_int* n, const double* x, const kelpi
 void KELPIE_BLAS(dgemv)(const char* trans, const kelpie::blas_int* m, const kelpie::blas_int* n, const double* alpha,
                         const double* a, const kelpie::blas_int* lda, const double* x, const kelpie::blas_int* incx,
                         const double* beta, double* y, const kelpie::blas_int* incy);
-void KELPIE_BLAS(dsymv)(const char* uplo, const kelpie::blas_int* n, const double* alpha, const double* a,
-                        const kelpie::blas_int* lda, const double* x, const kelpie::blas_int* incx, const double* beta,
-                        double* y, const kelpie::blas_int* incy);
 }
 
 #endif

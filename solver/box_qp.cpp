@@ -42,10 +42,12 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 
 #include "blas.h"
 #include "box_qp_internal.h"
+#include "lanes.h"
 #include "ldl_factor.h"
 #include "newton_step.h"
 #include "optimality.h"
@@ -305,12 +307,109 @@ void compute_gradient(const Problem& p, const double* x, double* g) {
     KELPIE_BLAS(dgemv)("N", &n, &n, &unit, p.H, &n, x, &one, &unit, g, &one);
 }
 
+namespace {
+
+// Four columns j..j+3 of the lower triangle, rows from j + 4 on: each row k
+// takes the four terms H(k, j..j+3) x_j..j+3 into g_k, in column order, and
+// gives H(k, j + c) x_k to the sum of column j + c. Those sums run in four
+// partial sums, over the rows k = j + 4 + 4m + r for r = 0..3, added at the
+// end as ((r0 + r1) + (r2 + r3)) + the rows past the last full group of four.
+// The order follows from the indices alone.
+KELPIE_WITH_AVX2_CLONE void add_four_columns(int n, const double* H, int j, const double* x, double* g,
+                                             double* column_sums) {
+    const std::size_t stride = static_cast<std::size_t>(n);
+    const double* h0 = H + static_cast<std::size_t>(j) * stride;
+    const double* h1 = h0 + stride;
+    const double* h2 = h1 + stride;
+    const double* h3 = h2 + stride;
+    const double x0 = x[j], x1 = x[j + 1], x2 = x[j + 2], x3 = x[j + 3];
+    double partial[4][4] = {};  // partial[c][r]: column j + c over the rows of remainder r
+    int k = j + 4;
+#if defined(__GNUC__)
+    Quad s0 = {0.0, 0.0, 0.0, 0.0}, s1 = s0, s2 = s0, s3 = s0;
+    for (; k + 4 <= n; k += 4) {
+        Quad e0, e1, e2, e3, x_k, g_k;
+        std::memcpy(&e0, h0 + k, sizeof e0);
+        std::memcpy(&e1, h1 + k, sizeof e1);
+        std::memcpy(&e2, h2 + k, sizeof e2);
+        std::memcpy(&e3, h3 + k, sizeof e3);
+        std::memcpy(&x_k, x + k, sizeof x_k);
+        std::memcpy(&g_k, g + k, sizeof g_k);
+        g_k = (((g_k + e0 * x0) + e1 * x1) + e2 * x2) + e3 * x3;
+        std::memcpy(g + k, &g_k, sizeof g_k);
+        s0 = s0 + e0 * x_k;
+        s1 = s1 + e1 * x_k;
+        s2 = s2 + e2 * x_k;
+        s3 = s3 + e3 * x_k;
+    }
+    for (int r = 0; r < 4; ++r) {
+        partial[0][r] = s0[r];
+        partial[1][r] = s1[r];
+        partial[2][r] = s2[r];
+        partial[3][r] = s3[r];
+    }
+#else
+    for (; k + 4 <= n; k += 4) {
+        for (int r = 0; r < 4; ++r) {
+            const double e0 = h0[k + r], e1 = h1[k + r], e2 = h2[k + r], e3 = h3[k + r];
+            const double x_k = x[k + r];
+            g[k + r] = (((g[k + r] + e0 * x0) + e1 * x1) + e2 * x2) + e3 * x3;
+            partial[0][r] = partial[0][r] + e0 * x_k;
+            partial[1][r] = partial[1][r] + e1 * x_k;
+            partial[2][r] = partial[2][r] + e2 * x_k;
+            partial[3][r] = partial[3][r] + e3 * x_k;
+        }
+    }
+#endif
+    double tail[4] = {0.0, 0.0, 0.0, 0.0};
+    for (; k < n; ++k) {
+        const double e0 = h0[k], e1 = h1[k], e2 = h2[k], e3 = h3[k];
+        g[k] = (((g[k] + e0 * x0) + e1 * x1) + e2 * x2) + e3 * x3;
+        tail[0] = tail[0] + e0 * x[k];
+        tail[1] = tail[1] + e1 * x[k];
+        tail[2] = tail[2] + e2 * x[k];
+        tail[3] = tail[3] + e3 * x[k];
+    }
+    for (int c = 0; c < 4; ++c) {
+        column_sums[c] = ((partial[c][0] + partial[c][1]) + (partial[c][2] + partial[c][3])) + tail[c];
+    }
+}
+
+}  // namespace
+
 void compute_gradient_from_triangle(const Problem& p, const double* x, double* g) {
-    const blas_int n = p.n;
-    const blas_int one = 1;
-    const double unit = 1.0;
-    KELPIE_BLAS(dcopy)(&n, p.f, &one, g, &one);
-    KELPIE_BLAS(dsymv)("L", &n, &unit, p.H, &n, x, &one, &unit, g, &one);
+    const int n = p.n;
+    const std::size_t stride = static_cast<std::size_t>(n);
+    for (int i = 0; i < n; ++i) g[i] = p.f[i];
+    int j = 0;
+    for (; j + 4 <= n; j += 4) {
+        const double* h0 = p.H + static_cast<std::size_t>(j) * stride;
+        const double* h1 = h0 + stride;
+        const double* h2 = h1 + stride;
+        const double* h3 = h2 + stride;
+        const double x0 = x[j], x1 = x[j + 1], x2 = x[j + 2], x3 = x[j + 3];
+        // The block of the four rows and columns, H(r, c) read as H(max, min).
+        const double a0 = (((h0[j] * x0 + h0[j + 1] * x1) + h0[j + 2] * x2) + h0[j + 3] * x3);
+        const double a1 = (((h0[j + 1] * x0 + h1[j + 1] * x1) + h1[j + 2] * x2) + h1[j + 3] * x3);
+        const double a2 = (((h0[j + 2] * x0 + h1[j + 2] * x1) + h2[j + 2] * x2) + h2[j + 3] * x3);
+        const double a3 = (((h0[j + 3] * x0 + h1[j + 3] * x1) + h2[j + 3] * x2) + h3[j + 3] * x3);
+        double below[4];
+        add_four_columns(n, p.H, j, x, g, below);
+        g[j] = g[j] + (a0 + below[0]);
+        g[j + 1] = g[j + 1] + (a1 + below[1]);
+        g[j + 2] = g[j + 2] + (a2 + below[2]);
+        g[j + 3] = g[j + 3] + (a3 + below[3]);
+    }
+    // The last columns, one by one: rows j + 1 on are below the diagonal.
+    for (; j < n; ++j) {
+        const double* h = p.H + static_cast<std::size_t>(j) * stride;
+        double sum = h[j] * x[j];
+        for (int k = j + 1; k < n; ++k) {
+            g[k] = g[k] + h[k] * x[j];
+            sum = sum + h[k] * x[k];
+        }
+        g[j] = g[j] + sum;
+    }
 }
 
 double doubled_objective(int n, const double* x, const double* f, const double* g) {
