@@ -263,7 +263,7 @@ TEST(SingularProblems, GridProblemsInBothMethods) {
 }
 
 // The steps taken where the factor cannot take the free block lower the
-// objective: a solve never ends above its (projected) start.
+// objective: a solve never ends above its (projected) start, in either method.
 TEST(SingularProblems, ObjectiveEndsNoHigherThanTheStart) {
     std::mt19937_64 rng(19);
     std::uniform_real_distribution<double> unit(-1.0, 1.0);
@@ -272,9 +272,15 @@ TEST(SingularProblems, ObjectiveEndsNoHigherThanTheStart) {
         Qp q = low_rank_problem(n, 1 + trial % 4, trial % 3 == 0 ? 1e-12 : 0.0, Bounds::kTwoSided, Linear::kRandom, rng);
         for (double& e : q.x0) e = unit(rng);
         const double start = kelpie_test::objective(q, q.x0);
-        const Solution s = kelpie_test::solve(q);
-        EXPECT_EQ(s.result, KELPIE_CONVERGED) << "trial " << trial;
-        EXPECT_LE(kelpie_test::objective(q, s.x), start) << "trial " << trial;
+        for (bool accelerated : {false, true}) {
+            kelpie::SolveSettings settings;
+            settings.projected_search = accelerated;
+            kelpie::SolveStats stats;
+            const Solution s = solve_counted(q, &stats, &settings);
+            const std::string what = "trial " + std::to_string(trial) + (accelerated ? ", accelerated" : "");
+            EXPECT_EQ(s.result, KELPIE_CONVERGED) << what;
+            EXPECT_LE(kelpie_test::objective(q, s.x), start) << what;
+        }
     }
 }
 
@@ -297,11 +303,17 @@ TEST(SingularProblems, WarmStartsEndAtTheSolution) {
             const Solution cold = kelpie_test::solve(q);
             ASSERT_EQ(cold.result, KELPIE_CONVERGED);
             for (int i = 0; i < n; ++i) q.x0[i] = cold.x[i] + perturbation * normal(rng);
-            const Solution warm = kelpie_test::solve(q);
-            const std::string what = "n " + std::to_string(n) + " perturbation " + std::to_string(perturbation);
-            EXPECT_EQ(warm.result, KELPIE_CONVERGED) << what;
-            EXPECT_LE(documented_residual(q, warm.x), 1e-12) << what;
-            for (int i = 0; i < n; ++i) EXPECT_NEAR(warm.x[i], cold.x[i], 1e-8) << what << " i " << i;
+            for (bool accelerated : {false, true}) {
+                kelpie::SolveSettings settings;
+                settings.projected_search = accelerated;
+                kelpie::SolveStats stats;
+                const Solution warm = solve_counted(q, &stats, &settings);
+                const std::string what = "n " + std::to_string(n) + " perturbation " + std::to_string(perturbation) +
+                                         (accelerated ? ", accelerated" : "");
+                EXPECT_EQ(warm.result, KELPIE_CONVERGED) << what;
+                EXPECT_LE(documented_residual(q, warm.x), 1e-12) << what;
+                for (int i = 0; i < n; ++i) EXPECT_NEAR(warm.x[i], cold.x[i], 1e-8) << what << " i " << i;
+            }
         }
     }
 }
@@ -322,15 +334,20 @@ TEST(SingularProblems, IllConditionedDefiniteProblemsKeepExitflagZero) {
             q.upper.assign(n, 1.0);
             for (int i = 0; i < n; i += 3) q.upper[i] = kInf;
             q.x0.assign(n, 0.0);
-            kelpie::SolveStats stats;
-            const Solution s = solve_counted(q, &stats);
-            const std::string what = "cond " + std::to_string(cond) + " n " + std::to_string(n);
-            EXPECT_EQ(s.result, KELPIE_CONVERGED) << what;
-            // Up to 1e10 the factor takes every free block; at 1e12 pivots
-            // fall below its guard and the proximal steps finish the solve.
-            EXPECT_LE(documented_residual(q, s.x), cond <= 1e10 ? 1e-12 : kelpie::kOptimalityTolerance) << what;
-            if (cond <= 1e10) {
-                EXPECT_EQ(stats.proximal_steps, 0) << what;
+            for (bool accelerated : {false, true}) {
+                kelpie::SolveSettings settings;
+                settings.projected_search = accelerated;
+                kelpie::SolveStats stats;
+                const Solution s = solve_counted(q, &stats, &settings);
+                const std::string what =
+                    "cond " + std::to_string(cond) + " n " + std::to_string(n) + (accelerated ? ", accelerated" : "");
+                EXPECT_EQ(s.result, KELPIE_CONVERGED) << what;
+                // Up to 1e10 the factor takes every free block; at 1e12 pivots
+                // fall below its guard and the proximal steps finish the solve.
+                EXPECT_LE(documented_residual(q, s.x), cond <= 1e10 ? 1e-12 : kelpie::kOptimalityTolerance) << what;
+                if (cond <= 1e10) {
+                    EXPECT_EQ(stats.proximal_steps, 0) << what;
+                }
             }
         }
     }
@@ -341,7 +358,13 @@ TEST(SingularProblems, UnboundedAlongANullDirectionIsReported) {
     std::mt19937_64 rng(29);
     for (int n : {3, 12, 40}) {
         Qp q = low_rank_problem(n, std::max(1, n / 3), 0.0, Bounds::kNone, Linear::kRandom, rng);
-        EXPECT_EQ(kelpie_test::solve(q).result, KELPIE_UNBOUNDED) << "n " << n;
+        for (bool accelerated : {false, true}) {
+            kelpie::SolveSettings settings;
+            settings.projected_search = accelerated;
+            kelpie::SolveStats stats;
+            EXPECT_EQ(solve_counted(q, &stats, &settings).result, KELPIE_UNBOUNDED)
+                << "n " << n << (accelerated ? ", accelerated" : "");
+        }
     }
 }
 
