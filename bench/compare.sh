@@ -13,7 +13,9 @@ shift || true
 bash scripts/install-deps.sh
 rm -rf build-compare/baseline
 mkdir -p build-compare/baseline
-git archive "$commit" solver | tar -x -C build-compare/baseline
+# -m: the files get the time of extraction, so that make rebuilds the baseline
+# even where its objects are newer than that commit.
+git archive "$commit" solver | tar -x -m -C build-compare/baseline
 cmake -S . -B build-compare -DCMAKE_BUILD_TYPE=Release -DKELPIE_BUILD_TESTS=OFF -DKELPIE_BUILD_MEX=OFF \
   -DKELPIE_BASELINE_SOURCES="$PWD/build-compare/baseline/solver" >/dev/null
 cmake --build build-compare -j"$(nproc)" --target compare_builds >/dev/null
