@@ -36,7 +36,9 @@
 //
 // The accelerated method follows the Newton step along the projected path
 // clip(x + t d) with an Armijo rule (projected_search.cpp) once Newton steps
-// keep ending on a bound, and rebuilds the factor when most members leave.
+// keep ending on a bound, builds the factor anew whenever that costs less
+// than modifying it, and steers its passes by a gradient from the lower
+// triangle of H (its stops, and the optimality test, still read all of H).
 #include "box_qp.h"
 
 #include <cmath>
