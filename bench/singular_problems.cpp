@@ -1,6 +1,7 @@
 #include "singular_problems.h"
 
 #include "grid_problems.h"
+#include "random_orthogonal.h"
 
 #include <algorithm>
 #include <cmath>
@@ -81,21 +82,7 @@ NamedProblem svm_dual(int n, double C, std::mt19937_64& rng) {
 // of a Gaussian matrix (modified Gram-Schmidt), bounds [-1, 1], f random.
 NamedProblem definite(int n, double cond, std::mt19937_64& rng, const char* name) {
     std::normal_distribution<double> normal;
-    std::vector<double> Q(static_cast<size_t>(n) * n);
-    for (double& e : Q) e = normal(rng);
-    for (int j = 0; j < n; ++j) {
-        double* qj = &Q[static_cast<size_t>(j) * n];
-        for (int k = 0; k < j; ++k) {
-            const double* qk = &Q[static_cast<size_t>(k) * n];
-            double dot = 0.0;
-            for (int i = 0; i < n; ++i) dot += qk[i] * qj[i];
-            for (int i = 0; i < n; ++i) qj[i] -= dot * qk[i];
-        }
-        double norm = 0.0;
-        for (int i = 0; i < n; ++i) norm += qj[i] * qj[i];
-        norm = std::sqrt(norm);
-        for (int i = 0; i < n; ++i) qj[i] /= norm;
-    }
+    const std::vector<double> Q = random_orthogonal(n, rng, normal);
     NamedProblem q{name, n, std::vector<double>(static_cast<size_t>(n) * n, 0.0), std::vector<double>(n),
          std::vector<double>(n, -1.0), std::vector<double>(n, 1.0)};
     for (int k = 0; k < n; ++k) {

@@ -5,6 +5,7 @@
 
 #include "box_qp.h"
 #include "box_qp_internal.h"
+#include "random_orthogonal.h"
 
 namespace kelpie_test {
 
@@ -21,27 +22,6 @@ Solution run(const Qp& q, int (*solver)(int, const double*, const double*, const
     return s;
 }
 
-// Columns of a random Gaussian matrix made orthonormal by modified Gram-Schmidt.
-std::vector<double> random_orthogonal(int n, std::mt19937_64& rng) {
-    std::normal_distribution<double> normal;
-    std::vector<double> Q(static_cast<size_t>(n) * n);
-    for (double& e : Q) e = normal(rng);
-    for (int j = 0; j < n; ++j) {
-        double* qj = &Q[static_cast<size_t>(j) * n];
-        for (int k = 0; k < j; ++k) {
-            const double* qk = &Q[static_cast<size_t>(k) * n];
-            double dot = 0;
-            for (int i = 0; i < n; ++i) dot += qk[i] * qj[i];
-            for (int i = 0; i < n; ++i) qj[i] -= dot * qk[i];
-        }
-        double norm = 0;
-        for (int i = 0; i < n; ++i) norm += qj[i] * qj[i];
-        norm = std::sqrt(norm);
-        for (int i = 0; i < n; ++i) qj[i] /= norm;
-    }
-    return Q;
-}
-
 }  // namespace
 
 Solution solve(const Qp& q) { return run(q, solve_box_qp); }
@@ -55,7 +35,8 @@ Solution solve_one_at_a_time(const Qp& q) {
 }
 
 std::vector<double> random_spd(int n, double cond, std::mt19937_64& rng) {
-    const std::vector<double> Q = random_orthogonal(n, rng);
+    std::normal_distribution<double> normal;
+    const std::vector<double> Q = kelpie_bench::random_orthogonal(n, rng, normal);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     std::vector<double> lambda(n);
     for (int k = 0; k < n; ++k) lambda[k] = std::pow(cond, n == 1 ? 0.0 : unit(rng));
