@@ -243,9 +243,11 @@ LoopEnd run_main_loop(const Problem& p, Workspace& ws, double* x, double toleran
         }
         start_pass(rules, doubled_objective(n, x, p.f, g));
         // >= rather than ==: a stall run that began below the limit must not
-        // carry the count past it and leave the loop without a limit.
+        // carry the count past it and leave the loop without a limit. The
+        // default limit waits for a stall run to end; a limit the caller chose
+        // is a bound on the count, and holds inside a stall run too.
         const long long taken = whole_solve_limit ? stats->newton_phases : newton_iterations;
-        if (rules.stall_count == 0 && taken >= newton_limit) return LoopEnd::kNewtonLimit;
+        if ((whole_solve_limit || rules.stall_count == 0) && taken >= newton_limit) return LoopEnd::kNewtonLimit;
 
         count_sweep(sweep_all, stats);
         const SweepOutcome sweep = coordinate_sweep(p, sweep_all, x, g, is_free);

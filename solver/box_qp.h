@@ -104,7 +104,10 @@ int solve_box_qp(int n, const double* H, const double* f, const double* lower, c
  *                               of the described method. It ends with the
  *                               same optimality test.
  * max_newton_steps
- *   the Newton-step limit of each run of the main loop; 0 means 2n.
+ *   0 (the default): 2n Newton steps for each run of the main loop, as in
+ *   solve_box_qp. A positive value: a limit on the Newton steps of the whole
+ *   solve, proximal steps included; where it stops the solve short of a
+ *   solution, the result is 99.
  */
 #define KELPIE_OPTIONS_VERSION 1
 #define KELPIE_INFO_VERSION 1
