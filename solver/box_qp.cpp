@@ -37,8 +37,10 @@
 // The accelerated method follows the Newton step along the projected path
 // clip(x + t d) with an Armijo rule (projected_search.cpp) once Newton steps
 // keep ending on a bound, builds the factor anew whenever that costs less
-// than modifying it, and steers its passes by a gradient from the lower
-// triangle of H (its stops, and the optimality test, still read all of H).
+// than modifying it, and steers the passes that sweep only the free
+// variables by a gradient from the lower triangle of H. Full sweeps, whose
+// objective the stop rules judge, and the optimality test read all of H, as
+// in the described method.
 #include "box_qp.h"
 
 #include <cmath>
@@ -221,14 +223,17 @@ LoopEnd run_main_loop(const Problem& p, Workspace& ws, double* x, double toleran
     const bool whole_solve_limit = settings.newton_limit > 0;
     const long long newton_limit = whole_solve_limit ? settings.newton_limit : 2LL * n;
 
-    // The gradient that steers the passes; the one behind a stop, which the
-    // optimality test judges, always comes from all of H.
+    // The gradient that steers the passes that sweep only the free variables.
+    // A full sweep's gradient, whose objective the stop rules judge, and the
+    // one behind a stop, which the optimality test judges, always come from
+    // all of H: a stop then waits on the same rounding as in the described
+    // method, not on the triangle's.
     void (*const steering_gradient)(const Problem&, const double*, double*) =
         settings.projected_search ? compute_gradient_from_triangle : compute_gradient;
 
     for (;;) {
         ++stats->passes;
-        if (stop_rule_fired(rules)) {
+        if (stop_rule_fired(rules) || sweep_all) {
             compute_gradient(p, x, g);
         } else {
             steering_gradient(p, x, g);
@@ -261,7 +266,7 @@ LoopEnd run_main_loop(const Problem& p, Workspace& ws, double* x, double toleran
                              objective_term_size(n, x, p.f, g)});
         // A sweep that left the free set as it was: the Newton phase starts
         // from a gradient without the sweep's accumulated updates.
-        if (rules.stall_count > 0) steering_gradient(p, x, g);
+        if (rules.stall_count > 0) (sweep_all ? compute_gradient : steering_gradient)(p, x, g);
         if (stop_rule_fired(rules)) continue;
         if (free_count == 0) {
             sweep_all = 1;

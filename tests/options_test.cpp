@@ -66,6 +66,41 @@ TEST(Options, DefaultsGiveTheBitsOfSolveBoxQp) {
     }
 }
 
+// Where every Newton step ends inside the box (here: definite problems whose
+// minimiser lies inside it), nothing of the accelerated method's own engages,
+// and its full sweeps see the gradient the described method sees: the same
+// bits, passes and all.
+TEST(Options, AcceleratedGivesTheDescribedBitsWhereNoStepEndsOnABound) {
+    std::mt19937_64 rng(47);
+    std::normal_distribution<double> normal;
+    for (int n : {7, 40, 130}) {
+        for (double cond : {1e2, 1e8}) {
+            Qp q;
+            q.n = n;
+            q.H = kelpie_test::random_spd(n, cond, rng);
+            q.f.resize(n);
+            for (double& e : q.f) e = normal(rng);
+            q.lower.assign(n, -1e12);
+            q.upper.assign(n, 1e12);
+            q.x0.assign(n, 0.0);
+            const std::string what = "n " + std::to_string(n) + ", cond " + std::to_string(cond);
+            kelpie_options described = KELPIE_OPTIONS_INIT;
+            kelpie_options accelerated = KELPIE_OPTIONS_INIT;
+            accelerated.method = KELPIE_METHOD_ACCELERATED;
+            kelpie_info described_info = KELPIE_INFO_INIT;
+            kelpie_info accelerated_info = KELPIE_INFO_INIT;
+            const Solution d = solve_with(q, &described, &described_info);
+            const Solution a = solve_with(q, &accelerated, &accelerated_info);
+            ASSERT_EQ(d.result, KELPIE_CONVERGED) << what;
+            EXPECT_EQ(a.result, d.result) << what;
+            EXPECT_EQ(a.x, d.x) << what;
+            EXPECT_EQ(a.lambda_lower, d.lambda_lower) << what;
+            EXPECT_EQ(a.lambda_upper, d.lambda_upper) << what;
+            EXPECT_EQ(accelerated_info.passes, described_info.passes) << what;
+        }
+    }
+}
+
 TEST(Options, BadOptionsAreRefusedWithNothingWritten) {
     const Qp q{2, {2, 0, 0, 2}, {-1, 1}, {-1, -1}, {1, 1}, {0.5, 0.5}};
     struct Row {
