@@ -30,7 +30,6 @@ bool take_projected_step(const Problem& p, double* x, Workspace& ws, const int* 
     int* support = ws.scratch.index[1].get();     // the members that dir moves
     int* cut = ws.scratch.index[2].get();         // the support positions the path clips at t
     double* cut_back = ws.scratch.vector[1].get(); // per clipped position: t d_k - (x(t) - x)_k
-    double* H_dir = ws.scratch.vector[0].get();   // H d on the support, by variable
     double* step = ws.scratch.vector[2].get();    // x(t) - x, by variable
     double* H_step = ws.scratch.vector[3].get();  // H (x(t) - x) on the support, by variable
     int support_count = 0;
@@ -38,11 +37,14 @@ bool take_projected_step(const Problem& p, double* x, Workspace& ws, const int* 
         if (dir[members[j]] != 0) support[support_count++] = members[j];
     }
     // x(t) - x = t d - r, with r non-zero only where the path is clipped, so
-    // its curvature is t^2 d'Hd - 2 t r'Hd + r'Hr: one product with H for the
-    // whole search, and per t only the terms of the clipped variables (while
-    // they are few enough for that to cost less than a product with x(t) - x).
-    bool have_H_dir = false;
+    // its curvature is t^2 d'Hd - 2 t r'Hd + r'Hr: per t only the terms of the
+    // clipped variables (while they are few enough for that to cost less than
+    // a product with x(t) - x). d is the Newton direction of the members, the
+    // solution of H_FF d = -g_F with the factor, so H d on the support is -g
+    // there, to the accuracy of that solve: no product with H is needed for
+    // d'Hd and r'Hd.
     double dHd = 0.0;
+    for (int q = 0; q < support_count; ++q) dHd = dHd - dir[support[q]] * g[support[q]];
     double t = 1.0;
     for (int halving = 0; halving <= kMaxHalvings; ++halving, t = 0.5 * t) {
         int cut_count = 0;
@@ -61,11 +63,6 @@ bool take_projected_step(const Problem& p, double* x, Workspace& ws, const int* 
         // described rule finds the exact minimiser: leave it to that rule.
         if (cut_count == 0) return false;
         if (!(slope < 0)) continue;
-        if (!have_H_dir) {
-            multiply_on_support(p, support, support_count, dir, H_dir);
-            for (int q = 0; q < support_count; ++q) dHd = dHd + dir[support[q]] * H_dir[support[q]];
-            have_H_dir = true;
-        }
         double curvature = 0.0;
         if (2 * cut_count * cut_count < support_count * support_count) {
             double rHd = 0.0;
@@ -74,7 +71,7 @@ bool take_projected_step(const Problem& p, double* x, Workspace& ws, const int* 
                 const double* h = column(p, cut[a]);
                 double row = 0.0;
                 for (int b = 0; b < cut_count; ++b) row = row + h[cut[b]] * cut_back[b];
-                rHd = rHd + cut_back[a] * H_dir[cut[a]];
+                rHd = rHd - cut_back[a] * g[cut[a]];
                 rHr = rHr + cut_back[a] * row;
             }
             curvature = (t * t) * dHd - 2.0 * t * rHd + rHr;

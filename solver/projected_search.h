@@ -14,7 +14,7 @@ namespace kelpie {
 // The members it puts on a bound get exactly that bound and leave the free
 // set; *sweep_all becomes 0. Returns false, with x and the flags untouched,
 // when no such t lies beyond the first bound (the described step rule is then
-// the right one). Uses index[1], index[2] and vector[0..3] of ws.scratch.
+// the right one). Uses index[1], index[2] and vector[1..3] of ws.scratch.
 bool take_projected_step(const Problem& p, double* x, Workspace& ws, const int* members, int count, int* sweep_all);
 
 }  // namespace kelpie

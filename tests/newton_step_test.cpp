@@ -180,12 +180,43 @@ TEST(NewtonStage, FlatMoveThatFixesAMemberIsFollowedByTheNewtonStep) {
 
 namespace {
 
-// The accelerated step along the projected path x(t) = clip(x + t d): a step
-// it takes lowers the objective, as computed here from scratch, by at least
-// the sufficient-decrease share of its slope, and only the variables it puts
-// on a bound leave the free set. Boxes from tight (most of the path clipped)
-// to loose (a few variables clipped) reach both ways it computes the
-// curvature of a clipped step.
+// d = -H^-1 g by a dense Cholesky factorisation of H (positive definite): the
+// Newton direction when every variable is a member.
+std::vector<double> newton_direction(const kelpie_test::Qp& q, const std::vector<double>& g) {
+    const int n = q.n;
+    std::vector<double> c(q.H);  // its lower triangle becomes the factor C, H = C C'
+    for (int j = 0; j < n; ++j) {
+        double s = c[j + j * n];
+        for (int k = 0; k < j; ++k) s -= c[j + k * n] * c[j + k * n];
+        c[j + j * n] = std::sqrt(s);
+        for (int i = j + 1; i < n; ++i) {
+            double t = c[i + j * n];
+            for (int k = 0; k < j; ++k) t -= c[i + k * n] * c[j + k * n];
+            c[i + j * n] = t / c[j + j * n];
+        }
+    }
+    std::vector<double> d(n);
+    for (int i = 0; i < n; ++i) {
+        double t = -g[i];
+        for (int k = 0; k < i; ++k) t -= c[i + k * n] * d[k];
+        d[i] = t / c[i + i * n];
+    }
+    for (int i = n - 1; i >= 0; --i) {
+        double t = d[i];
+        for (int k = i + 1; k < n; ++k) t -= c[k + i * n] * d[k];
+        d[i] = t / c[i + i * n];
+    }
+    return d;
+}
+
+// The accelerated step along the projected path x(t) = clip(x + t d), d the
+// Newton direction: a step it takes lowers the objective, as computed here
+// from scratch, by at least the sufficient-decrease share of its slope; every
+// larger t of the halvings does not (the rule is neither loose nor
+// needlessly strict); and only the variables it puts on a bound leave the
+// free set. Boxes from tight (most of the path clipped) to loose (a few
+// variables clipped) reach both ways it computes the curvature of a clipped
+// step.
 TEST(ProjectedSearch, AcceptedStepsLowerTheObjectiveEnough) {
     std::mt19937_64 rng(29);
     std::normal_distribution<double> normal;
@@ -207,21 +238,33 @@ TEST(ProjectedSearch, AcceptedStepsLowerTheObjectiveEnough) {
             const kelpie::Problem p{n, q.H.data(), q.f.data(), q.lower.data(), q.upper.data()};
             std::vector<double> x = q.x0;
             const std::vector<double> g = kelpie_test::gradient(q, x);
+            const std::vector<double> d = newton_direction(q, g);
             std::vector<int> members(n);
             for (int i = 0; i < n; ++i) {
                 members[i] = i;
                 ws.iterate.g[i] = g[i];
                 ws.iterate.is_free[i] = 1;
-                ws.scratch.direction[i] = -g[i] * (1.0 + std::fabs(normal(rng)));  // a descent direction
+                ws.scratch.direction[i] = d[i];
             }
             int sweep_all = 7;
             if (!kelpie::take_projected_step(p, x.data(), ws, members.data(), n, &sweep_all)) continue;
             ++taken;
-            double slope = 0.0;
-            for (int i = 0; i < n; ++i) slope += g[i] * (x[i] - q.x0[i]);
-            const double change = kelpie_test::objective(q, x) - kelpie_test::objective(q, q.x0);
-            EXPECT_LT(slope, 0.0);
-            EXPECT_LE(change, kelpie::kSufficientDecrease * slope + 1e-12 * std::fabs(slope)) << "width " << width;
+            // The margin by which the rule holds at a point, from scratch.
+            auto margin = [&](const std::vector<double>& at) {
+                double slope = 0.0;
+                for (int i = 0; i < n; ++i) slope += g[i] * (at[i] - q.x0[i]);
+                const double change = kelpie_test::objective(q, at) - kelpie_test::objective(q, q.x0);
+                return (kelpie::kSufficientDecrease * slope - change) / std::fabs(slope);
+            };
+            EXPECT_GE(margin(x), -1e-12) << "width " << width;
+            double t = 1.0;
+            for (;; t *= 0.5) {
+                ASSERT_GT(t, 1e-12) << "the step is not on the path";
+                std::vector<double> on_path(n);
+                for (int i = 0; i < n; ++i) on_path[i] = std::min(std::max(q.x0[i] + t * d[i], q.lower[i]), q.upper[i]);
+                if (on_path == x) break;
+                EXPECT_LT(margin(on_path), 1e-12) << "t " << t << " was good enough, width " << width;
+            }
             EXPECT_EQ(sweep_all, 0);
             for (int i = 0; i < n; ++i) {
                 const bool on_bound = x[i] == q.lower[i] || x[i] == q.upper[i];
