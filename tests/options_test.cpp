@@ -75,14 +75,7 @@ TEST(Options, AcceleratedGivesTheDescribedBitsWhereNoStepEndsOnABound) {
     std::normal_distribution<double> normal;
     for (int n : {7, 40, 130}) {
         for (double cond : {1e2, 1e8}) {
-            Qp q;
-            q.n = n;
-            q.H = kelpie_test::random_spd(n, cond, rng);
-            q.f.resize(n);
-            for (double& e : q.f) e = normal(rng);
-            q.lower.assign(n, -1e12);
-            q.upper.assign(n, 1e12);
-            q.x0.assign(n, 0.0);
+            const Qp q = kelpie_test::definite_problem(n, cond, -1e12, 1e12, rng, normal);
             const std::string what = "n " + std::to_string(n) + ", cond " + std::to_string(cond);
             kelpie_options described = KELPIE_OPTIONS_INIT;
             kelpie_options accelerated = KELPIE_OPTIONS_INIT;

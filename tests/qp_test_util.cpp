@@ -1,11 +1,14 @@
 #include "qp_test_util.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cmath>
 
 #include "box_qp.h"
 #include "box_qp_internal.h"
 #include "random_orthogonal.h"
+#include "tolerances.h"
 
 namespace kelpie_test {
 
@@ -98,6 +101,52 @@ double objective(const Qp& q, const std::vector<double>& x) {
     double sum = 0;
     for (int i = 0; i < q.n; ++i) sum += x[i] * (q.f[i] + g[i]);
     return 0.5 * sum;
+}
+
+Qp definite_problem(int n, double cond, double lower, double upper, std::mt19937_64& rng,
+                    std::normal_distribution<double>& normal) {
+    Qp q;
+    q.n = n;
+    q.H = random_spd(n, cond, rng);
+    q.f.resize(n);
+    for (double& e : q.f) e = normal(rng);
+    q.lower.assign(n, lower);
+    q.upper.assign(n, upper);
+    q.x0.assign(n, 0.0);
+    return q;
+}
+
+double documented_residual(const Qp& q, const std::vector<double>& x) {
+    const std::vector<double> g = gradient(q, x);
+    double largest = 0.0;
+    for (int i = 0; i < q.n; ++i) {
+        double pg = g[i];
+        if (q.lower[i] == q.upper[i]) pg = 0.0;
+        else if (x[i] <= q.lower[i]) pg = std::min(g[i], 0.0);
+        else if (x[i] >= q.upper[i]) pg = std::max(g[i], 0.0);
+        if (pg == 0) continue;
+        double terms = std::fabs(q.f[i]);
+        for (int j = 0; j < q.n; ++j) terms += std::fabs(q.H[i + static_cast<size_t>(j) * q.n] * x[j]);
+        largest = std::max(largest, std::fabs(pg) / terms);
+    }
+    return largest;
+}
+
+void expect_solution(const Qp& q, const Solution& s, const std::string& what) {
+    ASSERT_EQ(s.result, KELPIE_CONVERGED) << what;
+    EXPECT_LE(documented_residual(q, s.x), kelpie::kOptimalityTolerance) << what;
+    const std::vector<double> g = gradient(q, s.x);
+    for (int i = 0; i < q.n; ++i) {
+        EXPECT_TRUE(s.x[i] >= q.lower[i] && s.x[i] <= q.upper[i]) << what;
+        EXPECT_TRUE(s.lambda_lower[i] >= 0 && s.lambda_upper[i] >= 0) << what << " i " << i;
+        EXPECT_TRUE(s.lambda_lower[i] == 0 || s.lambda_upper[i] == 0) << what << " i " << i;
+        const bool inside = q.lower[i] < s.x[i] && s.x[i] < q.upper[i];
+        EXPECT_TRUE(!inside || (s.lambda_lower[i] == 0 && s.lambda_upper[i] == 0)) << what << " i " << i;
+        double terms = std::fabs(q.f[i]);
+        for (int j = 0; j < q.n; ++j) terms += std::fabs(q.H[i + static_cast<size_t>(j) * q.n] * s.x[j]);
+        EXPECT_LE(std::fabs(g[i] - (s.lambda_lower[i] - s.lambda_upper[i])), kelpie::kOptimalityTolerance * terms)
+            << what << " i " << i;
+    }
 }
 
 double kkt_residual(const Qp& q, const std::vector<double>& x) {

@@ -3,6 +3,7 @@
 #define KELPIE_QP_TEST_UTIL_H
 
 #include <random>
+#include <string>
 #include <vector>
 
 namespace kelpie_test {
@@ -29,9 +30,23 @@ std::vector<double> random_spd(int n, double cond, std::mt19937_64& rng);
 std::vector<double> random_gram(int rows, int n, std::mt19937_64& rng, std::vector<double>* A);
 // Symmetric with entries from N(0, 1): indefinite.
 std::vector<double> random_symmetric(int n, std::mt19937_64& rng);
+// H = random_spd(n, cond), f from `normal`, lower <= x <= upper, x0 = 0.
+Qp definite_problem(int n, double cond, double lower, double upper, std::mt19937_64& rng,
+                    std::normal_distribution<double>& normal);
 
 std::vector<double> gradient(const Qp& q, const std::vector<double>& x);
 double objective(const Qp& q, const std::vector<double>& x);
+// The documented optimality test, computed here on its own: the largest
+// entry of the projected gradient, each over the size of the terms of its
+// row, |f_i| + sum_j |H_ij x_j|.
+double documented_residual(const Qp& q, const std::vector<double>& x);
+// Result 0 at a point in the box that passes the documented test, with
+// multipliers as documented: non-negative, at most one side non-zero (the
+// side follows the sign of g, so a rounding-sized entry of the wrong sign may
+// sit on the other side), zero strictly inside the box, and carrying the
+// gradient to the rounding of its terms (the scale of the documented test,
+// so that ill-conditioned rows are judged fairly). Reports through gtest.
+void expect_solution(const Qp& q, const Solution& s, const std::string& what);
 // max_i |x_i - clip(x_i - g_i)| / max(1, max |g|).
 double kkt_residual(const Qp& q, const std::vector<double>& x);
 // Projected gradient with step 1/||H||, run until x stops changing: an

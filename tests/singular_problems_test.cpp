@@ -22,27 +22,10 @@ namespace {
 
 using kelpie_test::Qp;
 using kelpie_test::Solution;
+using kelpie_test::documented_residual;
+using kelpie_test::expect_solution;
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
-
-// The documented test, computed here on its own: the largest entry of the
-// projected gradient, each over the size of the terms of its row,
-// |f_i| + sum_j |H_ij x_j|.
-double documented_residual(const Qp& q, const std::vector<double>& x) {
-    const std::vector<double> g = kelpie_test::gradient(q, x);
-    double largest = 0.0;
-    for (int i = 0; i < q.n; ++i) {
-        double pg = g[i];
-        if (q.lower[i] == q.upper[i]) pg = 0.0;
-        else if (x[i] <= q.lower[i]) pg = std::min(g[i], 0.0);
-        else if (x[i] >= q.upper[i]) pg = std::max(g[i], 0.0);
-        if (pg == 0) continue;
-        double terms = std::fabs(q.f[i]);
-        for (int j = 0; j < q.n; ++j) terms += std::fabs(q.H[i + static_cast<size_t>(j) * q.n] * x[j]);
-        largest = std::max(largest, std::fabs(pg) / terms);
-    }
-    return largest;
-}
 
 enum class Bounds { kTwoSided, kOneSided, kNone };
 enum class Linear { kInRange, kRandom };
@@ -168,29 +151,6 @@ Solution solve_counted(const Qp& q, kelpie::SolveStats* stats, const kelpie::Sol
     return s;
 }
 
-// Result 0 at a point in the box that passes the documented test, with
-// multipliers as documented: non-negative, at most one side non-zero (the
-// side follows the sign of g, so a rounding-sized entry of the wrong sign may
-// sit on the other side), zero strictly inside the box, and carrying the
-// gradient to the rounding of its terms (the scale of the documented test,
-// so that ill-conditioned rows are judged fairly).
-void expect_solution(const Qp& q, const Solution& s, const std::string& what) {
-    ASSERT_EQ(s.result, KELPIE_CONVERGED) << what;
-    EXPECT_LE(documented_residual(q, s.x), kelpie::kOptimalityTolerance) << what;
-    const std::vector<double> g = kelpie_test::gradient(q, s.x);
-    for (int i = 0; i < q.n; ++i) {
-        EXPECT_TRUE(s.x[i] >= q.lower[i] && s.x[i] <= q.upper[i]) << what;
-        EXPECT_TRUE(s.lambda_lower[i] >= 0 && s.lambda_upper[i] >= 0) << what << " i " << i;
-        EXPECT_TRUE(s.lambda_lower[i] == 0 || s.lambda_upper[i] == 0) << what << " i " << i;
-        const bool inside = q.lower[i] < s.x[i] && s.x[i] < q.upper[i];
-        EXPECT_TRUE(!inside || (s.lambda_lower[i] == 0 && s.lambda_upper[i] == 0)) << what << " i " << i;
-        double terms = std::fabs(q.f[i]);
-        for (int j = 0; j < q.n; ++j) terms += std::fabs(q.H[i + static_cast<size_t>(j) * q.n] * s.x[j]);
-        EXPECT_LE(std::fabs(g[i] - (s.lambda_lower[i] - s.lambda_upper[i])), kelpie::kOptimalityTolerance * terms)
-            << what << " i " << i;
-    }
-}
-
 TEST(SingularProblems, ConvexFamiliesEndAtSolutionsWithExitflagZero) {
     std::mt19937_64 rng(17);
     for (int n : {6, 24, 60}) {
@@ -301,14 +261,8 @@ TEST(SingularProblems, WarmStartsEndAtTheSolution) {
     std::normal_distribution<double> normal;
     for (int n : {10, 60, 150}) {
         for (double perturbation : {1e-9, 1e-6, 1e-3}) {
-            Qp q;
-            q.n = n;
-            q.H = kelpie_test::random_spd(n, 1e4, rng);
-            q.f.resize(n);
-            for (double& e : q.f) e = 3.0 * normal(rng);
-            q.lower.assign(n, -1.0);
-            q.upper.assign(n, 1.0);
-            q.x0.assign(n, 0.0);
+            Qp q = kelpie_test::definite_problem(n, 1e4, -1.0, 1.0, rng, normal);
+            for (double& e : q.f) e = 3.0 * e;
             const Solution cold = kelpie_test::solve(q);
             ASSERT_EQ(cold.result, KELPIE_CONVERGED);
             for (int i = 0; i < n; ++i) q.x0[i] = cold.x[i] + perturbation * normal(rng);
@@ -334,15 +288,8 @@ TEST(SingularProblems, IllConditionedDefiniteProblemsKeepExitflagZero) {
     std::normal_distribution<double> normal;
     for (double cond : {1e8, 1e10, 1e12}) {
         for (int n : {8, 40, 120}) {
-            Qp q;
-            q.n = n;
-            q.H = kelpie_test::random_spd(n, cond, rng);
-            q.f.resize(n);
-            for (double& e : q.f) e = normal(rng);
-            q.lower.assign(n, -1.0);
-            q.upper.assign(n, 1.0);
+            Qp q = kelpie_test::definite_problem(n, cond, -1.0, 1.0, rng, normal);
             for (int i = 0; i < n; i += 3) q.upper[i] = kInf;
-            q.x0.assign(n, 0.0);
             for (bool accelerated : {false, true}) {
                 kelpie::SolveSettings settings;
                 settings.projected_search = accelerated;
