@@ -47,9 +47,9 @@ def main(folder, kelpie_lines):
                    key=lambda p: int(os.path.basename(p)[7:-4]))
     with open(kelpie_lines) as f:
         lines = f.read().splitlines()
-    print(f"{'':24} {'described':^58} | {'accelerated':^58} | {'interior point':^16}")
-    print(f"{'family':18} {'n':>5} " + f"{'result':>6} {'residual':>9} {'s':>7} {'ip/this':>7} {'obj gap':>8} "
-          f"{'passes':>6} {'prox':>4} | " * 2 + f"{'s':>7} status")
+    print(f"{'':24} {'described':^59} | {'accelerated':^59} | {'':5} | {'interior point':^16}")
+    print(f"{'family':18} {'n':>5} " + f"{'result':>6} {'residual':>9} {'s':>8} {'ip/this':>7} {'obj gap':>8} "
+          f"{'passes':>6} {'prox':>4} | " * 2 + f"{'A/D':>5} | {'s':>8} status")
     for path, line in zip(paths, lines):
         name, rest = line[:18].strip(), line[18:].split()
         try:
@@ -57,13 +57,16 @@ def main(folder, kelpie_lines):
         except ValueError as error:  # a nonconvex H: no interior-point reference
             status, ip_objective, ip_seconds = f"refused ({error})", float("nan"), float("nan")
         text = f"{name:18} {rest[0]:>5} "
+        method_seconds = []
         for k in (1, 13):  # the fields of the described, then the accelerated run
             result, residual, objective, seconds = rest[k + 1], rest[k + 3], float(rest[k + 5]), float(rest[k + 6])
             passes, proximal = rest[k + 9], rest[k + 11]
             gap = (objective - ip_objective) / max(1.0, abs(ip_objective))
-            text += (f"{result:>6} {residual:>9} {seconds:7.3f} {ip_seconds / max(seconds, 1e-9):7.2f} {gap:8.1e} "
+            method_seconds.append(seconds)
+            text += (f"{result:>6} {residual:>9} {seconds:8.3g} {ip_seconds / max(seconds, 1e-9):7.2f} {gap:8.1e} "
                      f"{passes:>6} {proximal:>4} | ")
-        print(text + f"{ip_seconds:7.3f} {status}", flush=True)
+        text += f"{method_seconds[1] / max(method_seconds[0], 1e-12):5.2f} | "
+        print(text + f"{ip_seconds:8.3g} {status}", flush=True)
 
 
 if __name__ == "__main__":
