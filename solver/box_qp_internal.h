@@ -27,6 +27,8 @@ struct SolveStats {
     long long left = 0;      // variables removed from it
     long long kept_out = 0;  // free variables the pivot guard kept out, summed over Newton phases
     long long proximal_steps = 0;  // outer steps of take_proximal_steps
+    long long exchange_attempts = 0;   // proximal subproblems tried by block exchanges first
+    long long exchange_successes = 0;  // ... that the exchanges solved
 };
 
 // What a caller may choose: the Newton-step limit of each run of the main

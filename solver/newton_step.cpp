@@ -24,19 +24,6 @@ struct Move {
     bool factor_still_holds;
 };
 
-// Solves L diag(D) L' d = r on the members list[0..count); dir holds r at the
-// member positions on entry and d on return.
-void solve_with_factor(int n, const double* L, const double* D, const int* list, int count, double* dir) {
-    substitute_forward(L, n, list, count, [dir, list](int j) -> double& { return dir[list[j]]; });
-    for (int j = 0; j < count; ++j) dir[list[j]] = dir[list[j]] / D[list[j]];
-    for (int j = count - 2; j >= 0; --j) {
-        const int k = list[j];
-        const double* col = L + static_cast<std::size_t>(k) * n;
-        double value = dir[k];  // held in a register: dir[k] is not among the dir[list[l]] read
-        for (int l = j + 1; l < count; ++l) value = value - col[list[l]] * dir[list[l]];
-        dir[k] = value;
-    }
-}
 
 // Ends of the interval of step lengths that keep the support inside the box.
 // Ratios are stored once (v upper, z lower) so the update can compare them
@@ -274,6 +261,18 @@ Move move_dependent_variable(const Problem& p, double* x, Workspace& ws, int i, 
 }
 
 }  // namespace
+
+void solve_with_factor(int n, const double* L, const double* D, const int* list, int count, double* dir) {
+    substitute_forward(L, n, list, count, [dir, list](int j) -> double& { return dir[list[j]]; });
+    for (int j = 0; j < count; ++j) dir[list[j]] = dir[list[j]] / D[list[j]];
+    for (int j = count - 2; j >= 0; --j) {
+        const int k = list[j];
+        const double* col = L + static_cast<std::size_t>(k) * n;
+        double value = dir[k];  // held in a register: dir[k] is not among the dir[list[l]] read
+        for (int l = j + 1; l < count; ++l) value = value - col[list[l]] * dir[list[l]];
+        dir[k] = value;
+    }
+}
 
 // H is symmetric, so only its lower triangle on the support is read: H(k, r)
 // with k > r gives column r's term to w[k] and, as H(r, k), row k's term to w[r].

@@ -34,6 +34,10 @@ enum class NewtonOutcome { kDone, kUnbounded };
 NewtonOutcome newton_stage(const Problem& p, double* x, Workspace& ws, int* sweep_all,
                            FactorChanges* changes = nullptr, bool projected_search = false);
 
+// Solves L diag(D) L' d = r on the members list[0..count); dir holds r at the
+// member positions on entry and d on return.
+void solve_with_factor(int n, const double* L, const double* D, const int* list, int count, double* dir);
+
 // w[k] = sum over the support of H(k, i) dir[i], for k in the support, each
 // w[k] summing in ascending support order; reads the lower triangle of H on
 // the support once.

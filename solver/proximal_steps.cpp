@@ -22,6 +22,7 @@
 #include <cstddef>
 
 #include "blas.h"
+#include "block_exchange.h"
 #include "box_qp_internal.h"
 #include "ldl_factor.h"
 #include "optimality.h"
@@ -117,12 +118,21 @@ LoopEnd take_proximal_steps(const Problem& p, Workspace& ws, double* x, const So
         double previous_residual = first_order_residual(p, x, g, ws.scratch.term_sizes.get());
         if (previous_residual <= kOptimalityTolerance) end = LoopEnd::kSolution;
         int steps_without_progress = 0;
+        // The accelerated method first tries each subproblem by exchanges of
+        // whole sets, until an attempt fails: the blocks of later steps are
+        // those of the same H.
+        bool try_exchanges = settings.projected_search;
         for (int step = 0; step < kMaxProximalSteps; ++step) {
             ++stats->proximal_steps;
             for (int i = 0; i < n; ++i) {
                 previous_x[i] = x[i];
                 previous_g[i] = g[i];
                 shifted_f[i] = p.f[i] - rho * x[i];
+            }
+            if (try_exchanges) {
+                try_exchanges = solve_by_block_exchange(shifted, ws, x);
+                stats->exchange_attempts += 1;
+                stats->exchange_successes += try_exchanges ? 1 : 0;
             }
             const LoopEnd inner = run_main_loop(shifted, ws, x, kStepTolerance, false, settings, stats);
             if (inner == LoopEnd::kUnbounded || inner == LoopEnd::kVisitLimit) {

@@ -93,6 +93,11 @@ constexpr double kRefinementTarget = 1e-15;
 constexpr double kStepTolerance = 1e-14;
 // Steps that may pass without halving the residual once it passes the test.
 constexpr int kPatience = 5;
+// Exchanges of whole sets in one attempt at a proximal subproblem
+// (block_exchange.cpp). Each costs a factor of the free block; where they
+// succeed they take a handful (at most 7 on the benchmark families), and the
+// count of wrong-sided variables must fall at every one.
+constexpr int kMaxExchanges = 25;
 // A curvature below this fraction of the size of its terms is rounding.
 constexpr double kNullCurvature = 1e-12;
 // A rise of the doubled objective beyond this fraction of the size of its
