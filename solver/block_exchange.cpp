@@ -19,10 +19,12 @@
 // fall: the attempt then costs two factors.
 #include "block_exchange.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdlib>
 
+#include "blas.h"
 #include "box_qp_internal.h"
 #include "ldl_factor.h"
 #include "newton_step.h"
@@ -51,8 +53,28 @@ bool on_wrong_side(const Problem& p, int i, int side, const double* y, const dou
     return inward > kStepTolerance * size;
 }
 
-// The exchanges from the sides in `side`, with y and is_wrong as scratch; on
-// success x takes the point found.
+// g := g + scale * H(:, j).
+void add_column(const Problem& p, int j, double scale, double* g) {
+    const blas_int n = p.n;
+    const blas_int one = 1;
+    KELPIE_BLAS(daxpy)(&n, &scale, column(p, j), &one, g, &one);
+}
+
+// Marks the variables on the wrong side at y; returns their number.
+int mark_wrong_sides(const Problem& p, const int* side, const double* y, const double* g, int* is_wrong) {
+    int wrong = 0;
+    for (int i = 0; i < p.n; ++i) {
+        is_wrong[i] = on_wrong_side(p, i, side[i], y, g) ? 1 : 0;
+        wrong += is_wrong[i];
+    }
+    return wrong;
+}
+
+// The exchanges from the sides in `side`, from y = x with g = H x + f, with
+// y and is_wrong as scratch; on success x takes the point found. Between
+// exchanges g follows y by the columns of the variables that moved (n times
+// the members, plus n per variable put on a bound, rather than a product
+// with all of H); a count of zero is confirmed from scratch.
 bool exchange_sides(const Problem& p, Workspace& ws, double* x, double* y, int* side, int* is_wrong,
                     double start_value) {
     const int n = p.n;
@@ -62,26 +84,30 @@ bool exchange_sides(const Problem& p, Workspace& ws, double* x, double* y, int* 
     double* dir = ws.scratch.direction.get();    // the Newton step of the members
     int fewest_wrong = n + 1;
     for (int exchange = 0; exchange < kMaxExchanges; ++exchange) {
-        for (int i = 0; i < n; ++i) {
-            if (side[i] == kAtLower) y[i] = p.lower[i];
-            if (side[i] == kAtUpper) y[i] = p.upper[i];
-            is_free[i] = side[i] == kFree ? 1 : 0;
-        }
-        compute_gradient(p, y, g);
-        if (!all_finite(n, g)) return false;
+        for (int i = 0; i < n; ++i) is_free[i] = side[i] == kFree ? 1 : 0;
         if (rebuilding_is_cheaper(n, ws)) clear_factor(n, ws.factor);
         if (update_free_factor(p, ws).kept_out > 0) return false;  // not definite on this block after all
         const int members = list_members(n, ws.factor, -1, list);
         for (int j = 0; j < members; ++j) dir[list[j]] = -g[list[j]];
         solve_with_factor(n, ws.factor.L.get(), ws.factor.D.get(), list, members, dir);
-        for (int j = 0; j < members; ++j) y[list[j]] = y[list[j]] + dir[list[j]];
-        compute_gradient(p, y, g);
+        for (int j = 0; j < members; ++j) {
+            y[list[j]] = y[list[j]] + dir[list[j]];
+            add_column(p, list[j], dir[list[j]], g);
+        }
         if (!all_finite(n, y) || !all_finite(n, g)) return false;
 
-        int wrong = 0;
-        for (int i = 0; i < n; ++i) {
-            is_wrong[i] = on_wrong_side(p, i, side[i], y, g) ? 1 : 0;
-            wrong += is_wrong[i];
+        int wrong = mark_wrong_sides(p, side, y, g, is_wrong);
+        if (wrong == 0) {
+            // The verdict from a gradient from scratch, after one step of
+            // refinement with it: the Newton point then carries the rounding
+            // of one solve, not that of the updates.
+            compute_gradient(p, y, g);
+            for (int j = 0; j < members; ++j) dir[list[j]] = -g[list[j]];
+            solve_with_factor(n, ws.factor.L.get(), ws.factor.D.get(), list, members, dir);
+            for (int j = 0; j < members; ++j) y[list[j]] = y[list[j]] + dir[list[j]];
+            compute_gradient(p, y, g);
+            if (!all_finite(n, y) || !all_finite(n, g)) return false;
+            wrong = mark_wrong_sides(p, side, y, g, is_wrong);
         }
         if (wrong == 0) {
             // Taken only where it does not raise q above the starting point
@@ -94,7 +120,14 @@ bool exchange_sides(const Problem& p, Workspace& ws, double* x, double* y, int* 
         fewest_wrong = wrong;
         for (int i = 0; i < n; ++i) {
             if (is_wrong[i] == 0) continue;
-            side[i] = side[i] != kFree ? kFree : (y[i] < p.lower[i] ? kAtLower : kAtUpper);
+            if (side[i] != kFree) {
+                side[i] = kFree;
+                continue;
+            }
+            side[i] = y[i] < p.lower[i] ? kAtLower : kAtUpper;
+            const double bound = side[i] == kAtLower ? p.lower[i] : p.upper[i];
+            add_column(p, i, bound - y[i], g);
+            y[i] = bound;
         }
     }
     return false;
@@ -113,13 +146,20 @@ bool solve_by_block_exchange(const Problem& p, Workspace& ws, double* x) {
         y[i] = x[i];
         side[i] = x[i] <= p.lower[i] ? kAtLower : (x[i] >= p.upper[i] ? kAtUpper : kFree);
     }
-    double* g = ws.iterate.g.get();
-    compute_gradient(p, x, g);
-    const double start_value = doubled_objective(n, x, p.f, g);
-    const bool solved = exchange_sides(p, ws, x, y.get(), side.get(), is_wrong.get(), start_value);
     int* is_free = ws.iterate.is_free.get();
+    // With every variable free, the first Newton point is the unconstrained
+    // minimiser of a proximal problem, which along the null space of a
+    // singular H lies 1/rho times the gradient away: nearly every variable
+    // would land outside its bounds (all but one of 2000 on `rank n/4`).
+    const bool some_held = std::find_if(side.get(), side.get() + n, [](int s) { return s != kFree; }) != side.get() + n;
+    bool solved = false;
+    if (some_held) {
+        double* g = ws.iterate.g.get();
+        compute_gradient(p, x, g);
+        const double start_value = doubled_objective(n, x, p.f, g);
+        solved = exchange_sides(p, ws, x, y.get(), side.get(), is_wrong.get(), start_value);
+    }
     for (int i = 0; i < n; ++i) is_free[i] = (p.lower[i] < x[i] && x[i] < p.upper[i]) ? 1 : 0;
-    compute_gradient(p, x, g);
     return solved;
 }
 
