@@ -7,6 +7,7 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DKELPIE_BUILD_MEX=ON >/dev/null
 cmake --build build -j"$(nproc)" --target kelpie_mex
+source bench/openblas_core.sh
 args=""
 [ $# -ge 1 ] && args="$1"
 [ $# -ge 2 ] && args="$args, $2"

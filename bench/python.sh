@@ -10,4 +10,5 @@ trap 'rm -rf "$work"' EXIT
   grep -v "Running pip as the 'root' user" || true
 g++ -O2 -std=c++17 -ffp-contract=off -Wno-psabi -fPIC -shared -Isolver -o "$work/libsolve_timer.so" \
   bench/solve_timer.cpp solver/*.cpp -lopenblas
+source bench/openblas_core.sh
 OPENBLAS_NUM_THREADS=1 PYTHONPATH="$work/site" /usr/bin/python3 bench/python_bench.py "$work/libsolve_timer.so"

@@ -12,4 +12,5 @@ done
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DKELPIE_BUILD_BENCH=ON -DKELPIE_BUILD_TESTS=OFF \
   -DKELPIE_BUILD_MEX=OFF >/dev/null
 cmake --build build-bench -j"$(nproc)" --target solver_bench
+source bench/openblas_core.sh
 OPENBLAS_NUM_THREADS=1 ./build-bench/bench/solver_bench --benchmark_counters_tabular=true "$@"

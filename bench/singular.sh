@@ -16,6 +16,7 @@ g++ -O2 -std=c++17 -ffp-contract=off -Isolver bench/singular_families.cpp bench/
 folder=$(mktemp -d)
 trap 'rm -rf "$folder"' EXIT
 export OPENBLAS_NUM_THREADS=1 OMP_NUM_THREADS=1
+source bench/openblas_core.sh
 ./build-bench-singular/singular_families --check-grids
 ./build-bench-singular/singular_families "$folder" "${sizes[@]}" > "$folder/kelpie.txt"
 /usr/bin/python3 bench/ip_reference.py "$folder" "$folder/kelpie.txt"
