@@ -24,7 +24,6 @@
 #include <cstddef>
 #include <cstdlib>
 
-#include "blas.h"
 #include "box_qp_internal.h"
 #include "ldl_factor.h"
 #include "newton_step.h"
@@ -51,13 +50,6 @@ bool on_wrong_side(const Problem& p, int i, int side, const double* y, const dou
     double size = std::fabs(p.f[i]);
     for (int j = 0; j < p.n; ++j) size = size + std::fabs(col[j] * y[j]);
     return inward > kStepTolerance * size;
-}
-
-// g := g + scale * H(:, j).
-void add_column(const Problem& p, int j, double scale, double* g) {
-    const blas_int n = p.n;
-    const blas_int one = 1;
-    KELPIE_BLAS(daxpy)(&n, &scale, column(p, j), &one, g, &one);
 }
 
 // Marks the variables on the wrong side at y; returns their number.

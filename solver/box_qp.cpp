@@ -63,16 +63,15 @@
 
 namespace kelpie {
 
-namespace {
-
-constexpr double kInfinity = std::numeric_limits<double>::infinity();
-
-// g := g + scale * H(:, j), skipped for a zero scale.
 void add_column(const Problem& p, int j, double scale, double* g) {
     const blas_int n = p.n;
     const blas_int one = 1;
     KELPIE_BLAS(daxpy)(&n, &scale, column(p, j), &one, g, &one);
 }
+
+namespace {
+
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 // The box holds a point in every coordinate: lower <= upper, neither is NaN,
 // and neither is an infinity on the wrong side.

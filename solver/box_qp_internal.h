@@ -78,6 +78,9 @@ LoopEnd take_proximal_steps(const Problem& p, Workspace& ws, double* x, const So
 // g = H x + f from scratch.
 void compute_gradient(const Problem& p, const double* x, double* g);
 
+// g := g + scale * H(:, j) (daxpy, which leaves g as it is for a zero scale).
+void add_column(const Problem& p, int j, double scale, double* g);
+
 // The same from the lower triangle of H alone: half the reading of H, so
 // about twice as fast, with other rounding, in an order fixed by the indices
 // (the same bits whatever the alignment, the threads or the instruction set).

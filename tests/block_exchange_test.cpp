@@ -122,13 +122,16 @@ TEST(BlockExchange, WhatItReturnsIsTheSolutionAndAFailureLeavesXAsItWas) {
              q.upper.assign(n, kInf);
              return q;
          }},
-        {"nnls, tall, exact fit", 40, true,
+        // An exact fit has no slope at its solution: held variables' gradients
+        // are rounding there, and whether the exchanges settle depends on it
+        // (5 of 6 natively, 1 of 6 under valgrind's arithmetic).
+        {"nnls, tall, exact fit", 40, false,
          [](int n, std::mt19937_64& rng) { return least_squares(2 * n, n, 0.0, true, rng); }},
         {"nnls, wide, exact fit, A'A + 1e-6 max I", 60, false,
          [](int n, std::mt19937_64& rng) { return least_squares(n / 2, n, 1e-6, true, rng); }},
         {"nnls, wide, residual, A'A + 1e-6 max I", 60, false,
          [](int n, std::mt19937_64& rng) { return least_squares(n / 2, n, 1e-6, false, rng); }},
-        {"A'A + 1e-3 max I, [-1, 1]", 60, false,
+        {"A'A + 1e-3 max I, [-1, 1]", 60, true,
          [](int n, std::mt19937_64& rng) {
              Qp q = least_squares(n / 3, n, 1e-3, false, rng);
              q.lower.assign(n, -1.0);
@@ -164,8 +167,9 @@ TEST(BlockExchange, WhatItReturnsIsTheSolutionAndAFailureLeavesXAsItWas) {
             EXPECT_GE(family_solved, 4) << family.name;
         }
     }
-    // The check above must see both outcomes often enough to mean something.
-    EXPECT_GE(solved, attempts / 2);
+    // The checks above must see both outcomes often enough to mean something.
+    EXPECT_GE(solved, 12);
+    EXPECT_GE(attempts - solved, 6);
 }
 
 TEST(BlockExchange, GivesUpOnBlocksTheFactorDoesNotTake) {
@@ -175,13 +179,7 @@ TEST(BlockExchange, GivesUpOnBlocksTheFactorDoesNotTake) {
     Qp singular = least_squares(3, n, 0.0, false, rng);  // rank 3
     singular.lower.assign(n, -1.0);
     singular.upper.assign(n, 1.0);
-    Qp indefinite;
-    indefinite.n = n;
-    indefinite.H = kelpie_test::random_symmetric(n, rng);
-    indefinite.f.resize(n);
-    for (double& v : indefinite.f) v = normal(rng);
-    indefinite.lower.assign(n, -1.0);
-    indefinite.upper.assign(n, 1.0);
+    Qp indefinite = kelpie_test::nonconvex_problem(n, rng, normal);
     for (Qp* q : {&singular, &indefinite}) {
         set_start(q, true, rng);
         const Attempt a = attempt(*q);

@@ -116,6 +116,18 @@ Qp definite_problem(int n, double cond, double lower, double upper, std::mt19937
     return q;
 }
 
+Qp nonconvex_problem(int n, std::mt19937_64& rng, std::normal_distribution<double>& normal) {
+    Qp q;
+    q.n = n;
+    q.H = random_symmetric(n, rng);
+    q.f.resize(n);
+    for (double& e : q.f) e = normal(rng);
+    q.lower.assign(n, -1.0);
+    q.upper.assign(n, 1.0);
+    q.x0.assign(n, 0.0);
+    return q;
+}
+
 double documented_residual(const Qp& q, const std::vector<double>& x) {
     const std::vector<double> g = gradient(q, x);
     double largest = 0.0;

@@ -33,6 +33,8 @@ std::vector<double> random_symmetric(int n, std::mt19937_64& rng);
 // H = random_spd(n, cond), f from `normal`, lower <= x <= upper, x0 = 0.
 Qp definite_problem(int n, double cond, double lower, double upper, std::mt19937_64& rng,
                     std::normal_distribution<double>& normal);
+// H = random_symmetric(n), f from `normal`, -1 <= x <= 1, x0 = 0.
+Qp nonconvex_problem(int n, std::mt19937_64& rng, std::normal_distribution<double>& normal);
 
 std::vector<double> gradient(const Qp& q, const std::vector<double>& x);
 double objective(const Qp& q, const std::vector<double>& x);

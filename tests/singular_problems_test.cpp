@@ -179,15 +179,7 @@ TEST(SingularProblems, AcceleratedMethodReachesTheSameSolutions) {
         std::vector<Case> cases = convex_cases(n, rng);
         Qp definite = low_rank_problem(n, n + 4, 0.0, Bounds::kTwoSided, Linear::kRandom, rng);
         cases.push_back({"definite", definite});
-        Qp nonconvex;
-        nonconvex.n = n;
-        nonconvex.H = kelpie_test::random_symmetric(n, rng);
-        nonconvex.f.resize(n);
-        for (double& e : nonconvex.f) e = normal(rng);
-        nonconvex.lower.assign(n, -1.0);
-        nonconvex.upper.assign(n, 1.0);
-        nonconvex.x0.assign(n, 0.0);
-        cases.push_back({"nonconvex", nonconvex});
+        cases.push_back({"nonconvex", kelpie_test::nonconvex_problem(n, rng, normal)});
         for (const Case& c : cases) {
             const std::string what = c.name + ", n " + std::to_string(n);
             kelpie::SolveStats stats;
