@@ -101,7 +101,12 @@ int solve_box_qp(int n, const double* H, const double* f, const double* lower, c
  *                               built anew where that is cheaper than removing
  *                               the members one by one. Where no such point
  *                               lies beyond the first bound, the step is that
- *                               of the described method. It ends with the
+ *                               of the described method. Where the free
+ *                               block is singular or nearly so, each proximal
+ *                               step is first tried by exchanging whole sets
+ *                               of variables between free and held (block
+ *                               principal pivoting), given up as soon as the
+ *                               exchanges stop converging. It ends with the
  *                               same optimality test.
  * max_newton_steps
  *   0 (the default): 2n Newton steps for each run of the main loop, as in
