@@ -120,8 +120,9 @@ LoopEnd take_proximal_steps(const Problem& p, Workspace& ws, double* x, const So
         int steps_without_progress = 0;
         // The accelerated method first tries each subproblem by exchanges of
         // whole sets, until an attempt fails: the blocks of later steps are
-        // those of the same H.
-        bool try_exchanges = settings.projected_search;
+        // those of the same H. Each exchange is a Newton point of a block, so
+        // where the caller limits the Newton steps none is tried.
+        bool try_exchanges = settings.projected_search && settings.newton_limit == 0;
         for (int step = 0; step < kMaxProximalSteps; ++step) {
             ++stats->proximal_steps;
             for (int i = 0; i < n; ++i) {

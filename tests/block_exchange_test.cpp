@@ -202,7 +202,8 @@ TEST(BlockExchange, GivesUpOnBlocksTheFactorDoesNotTake) {
 
 // Through the whole accelerated solve: on exact non-negative fits with more
 // unknowns than equations the exchanges solve proximal steps, and the result
-// is the described method's.
+// is the described method's; under a Newton-step limit of the caller's none
+// is tried.
 TEST(BlockExchange, SolvesProximalStepsOfExactFits) {
     long long successes = 0;
     for (int seed = 0; seed < 4; ++seed) {
@@ -224,6 +225,18 @@ TEST(BlockExchange, SolvesProximalStepsOfExactFits) {
         EXPECT_GE(stats.exchange_attempts, 1) << what;
         EXPECT_LE(stats.exchange_successes, stats.exchange_attempts) << what;
         successes += stats.exchange_successes;
+
+        // A Newton-step limit the caller chose bounds all Newton work: no
+        // exchanges then, however high the limit.
+        settings.newton_limit = 100 * n;
+        std::fill(x.begin(), x.end(), 0.0);
+        std::fill(lambda_lower.begin(), lambda_lower.end(), 0.0);  // zero on entry, as documented
+        std::fill(lambda_upper.begin(), lambda_upper.end(), 0.0);
+        const int limited = kelpie::solve_box_qp_counted(n, q.H.data(), q.f.data(), q.lower.data(),
+                                                         q.upper.data(), x.data(), lambda_lower.data(),
+                                                         lambda_upper.data(), &stats, &settings);
+        EXPECT_EQ(stats.exchange_attempts, 0) << what;
+        kelpie_test::expect_solution(q, {limited, x, lambda_lower, lambda_upper}, what + ", limited");
     }
     EXPECT_GE(successes, 2);
 }
