@@ -80,8 +80,7 @@ bool exchange_sides(const Problem& p, Workspace& ws, double* x, double* y, int* 
         if (rebuilding_is_cheaper(n, ws)) clear_factor(n, ws.factor);
         if (update_free_factor(p, ws).kept_out > 0) return false;  // not definite on this block after all
         const int members = list_members(n, ws.factor, -1, list);
-        for (int j = 0; j < members; ++j) dir[list[j]] = -g[list[j]];
-        solve_with_factor(n, ws.factor.L.get(), ws.factor.D.get(), list, members, dir);
+        newton_direction(n, ws.factor, list, members, g, dir);
         for (int j = 0; j < members; ++j) {
             y[list[j]] = y[list[j]] + dir[list[j]];
             add_column(p, list[j], dir[list[j]], g);
@@ -94,8 +93,7 @@ bool exchange_sides(const Problem& p, Workspace& ws, double* x, double* y, int* 
             // refinement with it: the Newton point then carries the rounding
             // of one solve, not that of the updates.
             compute_gradient(p, y, g);
-            for (int j = 0; j < members; ++j) dir[list[j]] = -g[list[j]];
-            solve_with_factor(n, ws.factor.L.get(), ws.factor.D.get(), list, members, dir);
+            newton_direction(n, ws.factor, list, members, g, dir);
             for (int j = 0; j < members; ++j) y[list[j]] = y[list[j]] + dir[list[j]];
             compute_gradient(p, y, g);
             if (!all_finite(n, y) || !all_finite(n, g)) return false;

@@ -24,6 +24,19 @@ struct Move {
     bool factor_still_holds;
 };
 
+// Solves L diag(D) L' d = r on the members list[0..count); dir holds r at the
+// member positions on entry and d on return.
+void solve_with_factor(int n, const double* L, const double* D, const int* list, int count, double* dir) {
+    substitute_forward(L, n, list, count, [dir, list](int j) -> double& { return dir[list[j]]; });
+    for (int j = 0; j < count; ++j) dir[list[j]] = dir[list[j]] / D[list[j]];
+    for (int j = count - 2; j >= 0; --j) {
+        const int k = list[j];
+        const double* col = L + static_cast<std::size_t>(k) * n;
+        double value = dir[k];  // held in a register: dir[k] is not among the dir[list[l]] read
+        for (int l = j + 1; l < count; ++l) value = value - col[list[l]] * dir[list[l]];
+        dir[k] = value;
+    }
+}
 
 // Ends of the interval of step lengths that keep the support inside the box.
 // Ratios are stored once (v upper, z lower) so the update can compare them
@@ -262,16 +275,9 @@ Move move_dependent_variable(const Problem& p, double* x, Workspace& ws, int i, 
 
 }  // namespace
 
-void solve_with_factor(int n, const double* L, const double* D, const int* list, int count, double* dir) {
-    substitute_forward(L, n, list, count, [dir, list](int j) -> double& { return dir[list[j]]; });
-    for (int j = 0; j < count; ++j) dir[list[j]] = dir[list[j]] / D[list[j]];
-    for (int j = count - 2; j >= 0; --j) {
-        const int k = list[j];
-        const double* col = L + static_cast<std::size_t>(k) * n;
-        double value = dir[k];  // held in a register: dir[k] is not among the dir[list[l]] read
-        for (int l = j + 1; l < count; ++l) value = value - col[list[l]] * dir[list[l]];
-        dir[k] = value;
-    }
+void newton_direction(int n, const FreeFactor& factor, const int* list, int members, const double* g, double* dir) {
+    for (int j = 0; j < members; ++j) dir[list[j]] = -g[list[j]];
+    solve_with_factor(n, factor.L.get(), factor.D.get(), list, members, dir);
 }
 
 // H is symmetric, so only its lower triangle on the support is read: H(k, r)
@@ -385,8 +391,7 @@ NewtonOutcome newton_stage(const Problem& p, double* x, Workspace& ws, int* swee
     double* dir = ws.scratch.direction.get();
     const double* g = ws.iterate.g.get();
     const int members = list_members(p.n, ws.factor, -1, list);
-    for (int j = 0; j < members; ++j) dir[list[j]] = -g[list[j]];
-    solve_with_factor(p.n, ws.factor.L.get(), ws.factor.D.get(), list, members, dir);
+    newton_direction(p.n, ws.factor, list, members, g, dir);
     if (projected_search && take_projected_step(p, x, ws, list, members, sweep_all)) return NewtonOutcome::kDone;
     const Move move = move_along_direction(p, x, ws, list, members, -1, 0.0, sweep_all);
     return move.outcome == MoveOutcome::kUnbounded ? NewtonOutcome::kUnbounded : NewtonOutcome::kDone;

@@ -34,9 +34,9 @@ enum class NewtonOutcome { kDone, kUnbounded };
 NewtonOutcome newton_stage(const Problem& p, double* x, Workspace& ws, int* sweep_all,
                            FactorChanges* changes = nullptr, bool projected_search = false);
 
-// Solves L diag(D) L' d = r on the members list[0..count); dir holds r at the
-// member positions on entry and d on return.
-void solve_with_factor(int n, const double* L, const double* D, const int* list, int count, double* dir);
+// The Newton direction of the members list[0..members): dir = -H_FF^-1 g_F,
+// solved with the factor, at the member positions of dir.
+void newton_direction(int n, const FreeFactor& factor, const int* list, int members, const double* g, double* dir);
 
 // w[k] = sum over the support of H(k, i) dir[i], for k in the support, each
 // w[k] summing in ascending support order; reads the lower triangle of H on

@@ -43,10 +43,7 @@ Qp least_squares(int rows, int n, double shift, bool exact_fit, std::mt19937_64&
             b[r] = normal(rng);
         }
     }
-    q.f.assign(n, 0.0);
-    for (int j = 0; j < n; ++j) {
-        for (int r = 0; r < rows; ++r) q.f[j] -= A[r + static_cast<std::size_t>(j) * rows] * b[r];
-    }
+    q.f = kelpie_test::least_squares_linear_term(A, rows, n, b);
     q.lower.assign(n, 0.0);
     q.upper.assign(n, kInf);
     q.x0.assign(n, 0.0);

@@ -116,6 +116,15 @@ Qp definite_problem(int n, double cond, double lower, double upper, std::mt19937
     return q;
 }
 
+std::vector<double> least_squares_linear_term(const std::vector<double>& A, int rows, int n,
+                                              const std::vector<double>& b) {
+    std::vector<double> f(n, 0.0);
+    for (int j = 0; j < n; ++j) {
+        for (int r = 0; r < rows; ++r) f[j] -= A[r + static_cast<std::size_t>(j) * rows] * b[r];
+    }
+    return f;
+}
+
 Qp nonconvex_problem(int n, std::mt19937_64& rng, std::normal_distribution<double>& normal) {
     Qp q;
     q.n = n;

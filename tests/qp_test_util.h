@@ -33,6 +33,10 @@ std::vector<double> random_symmetric(int n, std::mt19937_64& rng);
 // H = random_spd(n, cond), f from `normal`, lower <= x <= upper, x0 = 0.
 Qp definite_problem(int n, double cond, double lower, double upper, std::mt19937_64& rng,
                     std::normal_distribution<double>& normal);
+// f = -A'b for A of rows x n (column-major), each f_j summed in row order:
+// the linear term of 1/2 |Ax - b|^2 with H = A'A.
+std::vector<double> least_squares_linear_term(const std::vector<double>& A, int rows, int n,
+                                              const std::vector<double>& b);
 // H = random_symmetric(n), f from `normal`, -1 <= x <= 1, x0 = 0.
 Qp nonconvex_problem(int n, std::mt19937_64& rng, std::normal_distribution<double>& normal);
 

@@ -74,10 +74,7 @@ Qp wide_least_squares(int n, bool exact, std::mt19937_64& rng) {
             for (int r = 0; r < rows; ++r) b[r] += A[r + static_cast<size_t>(j) * rows] * t;
         }
     }
-    q.f.assign(n, 0.0);
-    for (int j = 0; j < n; ++j) {
-        for (int r = 0; r < rows; ++r) q.f[j] -= A[r + static_cast<size_t>(j) * rows] * b[r];
-    }
+    q.f = kelpie_test::least_squares_linear_term(A, rows, n, b);
     q.lower.assign(n, 0.0);
     q.upper.assign(n, kInf);
     q.x0.assign(n, 0.0);

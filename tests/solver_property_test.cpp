@@ -46,8 +46,8 @@ Qp random_problem(Family family, int n, std::mt19937_64& rng) {
         std::normal_distribution<double> normal;
         std::vector<double> b(rows);
         for (double& e : b) e = normal(rng);
+        q.f = kelpie_test::least_squares_linear_term(A, rows, n, b);
         for (int j = 0; j < n; ++j) {
-            for (int r = 0; r < rows; ++r) q.f[j] -= A[r + static_cast<size_t>(j) * rows] * b[r];
             q.lower[j] = 0.0;
             q.upper[j] = kInf;
             q.x0[j] = unit(rng) < 0.5 ? 0.0 : unit(rng);
@@ -273,10 +273,7 @@ TEST(SolverProperties, KeptOutVariablesInBatchesGiveTheBitsOfSingleAdditions) {
             const double weight = unit(rng) < 0.5 ? 0.0 : unit(rng);
             for (int r = 0; r < rows; ++r) b[r] += A[r + static_cast<size_t>(j) * rows] * weight;
         }
-        q.f.assign(n, 0.0);
-        for (int j = 0; j < n; ++j) {
-            for (int r = 0; r < rows; ++r) q.f[j] -= A[r + static_cast<size_t>(j) * rows] * b[r];
-        }
+        q.f = kelpie_test::least_squares_linear_term(A, rows, n, b);
         q.lower.assign(n, 0.0);
         q.upper.assign(n, kInf);
         q.x0.resize(n);
