@@ -5,7 +5,7 @@ Octave's own leaks and errors at exit are not kelpie's and are counted apart."""
 import re
 import sys
 
-OURS = re.compile(r"kelpie|mexFunction|solve_box_qp|gateway_checks|box_qp\.cpp|block_exchange|ldl_factor|newton_step|optimality|projected_search|proximal_steps|workspace\.cpp")
+OURS = re.compile(r"kelpie|mexFunction|solve_box_qp|gateway_checks|box_qp\.cpp|block_exchange|factor_from_scratch|ldl_factor|newton_step|optimality|projected_search|proximal_steps|workspace\.cpp")
 
 def records(lines):
     record = []

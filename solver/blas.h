@@ -1,4 +1,4 @@
-// The few BLAS routines the solver calls, through the Fortran interface:
+// The few BLAS and LAPACK routines the solver calls, through the Fortran interface:
 // every argument by reference. The integer type is chosen at build time:
 // 32-bit by default (OpenBLAS, reference BLAS), 64-bit with
 // KELPIE_BLAS_INT64 (MATLAB's libmwblas on 64-bit platforms).
@@ -32,6 +32,9 @@ double KELPIE_BLAS(ddot)(const kelpie::blas_int* n, const double* x, const kelpi
 void KELPIE_BLAS(dgemv)(const char* trans, const kelpie::blas_int* m, const kelpie::blas_int* n, const double* alpha,
                         const double* a, const kelpie::blas_int* lda, const double* x, const kelpie::blas_int* incx,
                         const double* beta, double* y, const kelpie::blas_int* incy);
+// LAPACK
+void KELPIE_BLAS(dpotrf)(const char* uplo, const kelpie::blas_int* n, double* a, const kelpie::blas_int* lda,
+                         kelpie::blas_int* info);
 }
 
 #endif

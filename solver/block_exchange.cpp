@@ -25,6 +25,7 @@
 #include <cstdlib>
 
 #include "box_qp_internal.h"
+#include "factor_from_scratch.h"
 #include "ldl_factor.h"
 #include "newton_step.h"
 #include "tolerances.h"
@@ -78,7 +79,7 @@ bool exchange_sides(const Problem& p, Workspace& ws, double* x, double* y, int* 
     for (int exchange = 0; exchange < kMaxExchanges; ++exchange) {
         for (int i = 0; i < n; ++i) is_free[i] = side[i] == kFree ? 1 : 0;
         if (rebuilding_is_cheaper(n, ws)) clear_factor(n, ws.factor);
-        if (update_free_factor(p, ws).kept_out > 0) return false;  // not definite on this block after all
+        if (update_or_build_free_factor(p, ws).kept_out > 0) return false;  // not definite on this block after all
         const int members = list_members(n, ws.factor, -1, list);
         newton_direction(n, ws.factor, list, members, g, dir);
         for (int j = 0; j < members; ++j) {

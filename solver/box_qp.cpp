@@ -37,7 +37,8 @@
 // The accelerated method follows the Newton step along the projected path
 // clip(x + t d) with an Armijo rule (projected_search.cpp) once Newton steps
 // keep ending on a bound, builds the factor anew whenever that costs less
-// than modifying it, steers the passes that sweep only the free variables by
+// than modifying it (after the first factor of a solve, in one piece with
+// LAPACK's blocked Cholesky factorization: factor_from_scratch.cpp), steers the passes that sweep only the free variables by
 // a gradient from the lower triangle of H, and tries each proximal step first
 // by exchanges of whole sets of variables (block_exchange.cpp), which the
 // main loop then checks and finishes from where they end. Full sweeps, whose
@@ -53,6 +54,7 @@
 
 #include "blas.h"
 #include "box_qp_internal.h"
+#include "factor_from_scratch.h"
 #include "lanes.h"
 #include "ldl_factor.h"
 #include "newton_step.h"
@@ -278,7 +280,13 @@ LoopEnd run_main_loop(const Problem& p, Workspace& ws, double* x, double toleran
         // Projected steps can fix most members at once: the factor of the
         // rest is then built anew rather than modified member by member.
         if (settings.projected_search && rebuilding_is_cheaper(n, ws)) clear_factor(n, ws.factor);
-        FactorChanges changes = update_free_factor(p, ws, settings.additions);
+        // Built anew, the factor comes from LAPACK's blocked Cholesky
+        // factorization in one piece, except the first one of a solve: that
+        // one the additions build, as in the described method, so that where
+        // no step ends on a bound both methods give the same bits.
+        const bool in_one_piece = settings.projected_search && stats->newton_phases > 0;
+        FactorChanges changes = in_one_piece ? update_or_build_free_factor(p, ws, settings.additions)
+                                             : update_free_factor(p, ws, settings.additions);
         // The free block is singular or indefinite to working accuracy: the
         // caller takes over with steps that keep it definite.
         if (changes.kept_out > 0 && leave_when_singular) {

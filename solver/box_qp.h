@@ -99,7 +99,9 @@ int solve_box_qp(int n, const double* H, const double* f, const double* lower, c
  *                               promise (Armijo); it fixes every variable it
  *                               puts on a bound at once, and the factor is
  *                               built anew where that is cheaper than removing
- *                               the members one by one. Where no such point
+ *                               the members one by one (with LAPACK's Cholesky
+ *                               factorization, dpotrf, where the block is
+ *                               safely definite). Where no such point
  *                               lies beyond the first bound, the step is that
  *                               of the described method. Where the free
  *                               block is singular or nearly so, each proximal

@@ -65,7 +65,15 @@ constexpr double kSufficientDecrease = 1e-4;
 // addition past the last member, eight at a time in one pass over L) as the
 // modifications of members leaving or entering in between do theirs: 14-16
 // against about 2.7 billion a second, measured at n = 2000 on one core here.
+// LAPACK's dpotrf, which builds it since (factor_from_scratch.cpp), runs at
+// about twice the additions' rate with OpenBLAS's kernels for the machine's
+// vector instructions and at 0.6 of it with its generic ones; 10 and 20 here
+// measured no faster than 5 on the least-squares fits at n = 2000.
 constexpr double kBatchedBuildSpeedup = 5.0;
+// Free sets below this many variables are left to the additions when the
+// factor is built anew: dpotrf has little level-3 work to gain there (at 300
+// variables both take about 0.7 ms).
+constexpr int kSmallestBlockBuild = 64;
 // Halvings of t tried before the search gives up: 2^-30 of a Newton step is
 // below anything that fixes a bound usefully.
 constexpr int kMaxHalvings = 30;

@@ -1,12 +1,14 @@
-// The free-set factor: the rank-one modification, removal and addition, and
-// the guard that keeps dependent variables out.
+// The free-set factor: the rank-one modification, removal and addition, the
+// guard that keeps dependent variables out, and the build in one piece.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <string>
 #include <vector>
 
+#include "factor_from_scratch.h"
 #include "ldl_factor.h"
 #include "qp_test_util.h"
 #include "workspace.h"
@@ -301,3 +303,118 @@ TEST(LdlFactor, TriesInTheMiddleGiveTheBitsOfOneVariableAtATime) {
 }
 
 }  // namespace
+
+// The factor built in one piece by LAPACK: on blocks the additions take
+// whole, the same members and the same factor to rounding (L D L' is the
+// block, pivots agree with the additions' to the block's conditioning), on
+// free sets with gaps, so that every entry must land at its variables'
+// places. Definite, ill-conditioned and A'A + eps I blocks.
+TEST(FactorFromScratch, GivesTheAdditionsFactorToRounding) {
+    std::mt19937_64 rng(31);
+    struct Row {
+        const char* family;
+        int n;
+        double pivot_tolerance;
+    };
+    const Row rows[] = {{"cond 1e2", 64, 1e-12}, {"cond 1e2", 200, 1e-12}, {"cond 1e8", 150, 1e-5},
+                        {"A'A + 1e-6 I", 120, 1e-6}, {"A'A + 1e-6 I", 300, 1e-6}};
+    for (const Row& row : rows) {
+        const std::string family = row.family;
+        const int n = row.n;
+        std::vector<double> H;
+        if (family == "A'A + 1e-6 I") {
+            std::vector<double> A;
+            H = kelpie_test::random_gram(n / 3, n, rng, &A);
+            for (int i = 0; i < n; ++i) H[i + static_cast<size_t>(i) * n] += 1e-6;
+        } else {
+            H = kelpie_test::random_spd(n, family == "cond 1e2" ? 1e2 : 1e8, rng);
+        }
+        FactorFixture whole(n, H), added(n, H);
+        std::bernoulli_distribution coin(0.8);
+        std::vector<int> free(n, 1);
+        if (n > 64) {
+            for (int i = 0; i < n; ++i) free[i] = coin(rng);
+        }
+        std::copy(free.begin(), free.end(), whole.ws.iterate.is_free.get());
+        kelpie::FactorChanges changes{-1, -1, -1};
+        const std::string what = family + ", n " + std::to_string(n);
+        ASSERT_TRUE(kelpie::build_factor_from_scratch(whole.p, whole.ws, &changes)) << what;
+        added.set_free(free);
+        int members = 0;
+        double worst_pivot = 0.0;
+        for (int i = 0; i < n; ++i) {
+            ASSERT_EQ(whole.member(i), free[i]) << what << " variable " << i;
+            ASSERT_EQ(added.member(i), free[i]) << what << " variable " << i;
+            if (!free[i]) continue;
+            ++members;
+            worst_pivot = std::max(worst_pivot, std::fabs(whole.pivot(i) - added.pivot(i)) / added.pivot(i));
+        }
+        EXPECT_EQ(changes.left, 0) << what;
+        EXPECT_EQ(changes.entered, members) << what;
+        EXPECT_EQ(changes.kept_out, 0) << what;
+        EXPECT_LT(worst_pivot, row.pivot_tolerance) << what;
+        EXPECT_LT(factor_error(whole), 1e-12) << what;
+        // The factor is then modified as usual: some members leave, others
+        // come back.
+        for (int i = 0; i < n; i += 3) free[i] = 1 - free[i];
+        whole.set_free(free);
+        for (int i = 0; i < n; ++i) ASSERT_EQ(whole.member(i), free[i]) << what << " after a change, " << i;
+        EXPECT_LT(factor_error(whole), 1e-11) << what << " after a change";
+    }
+}
+
+// Where the block is not safely definite, or the factor is not empty, or the
+// block is small, the build declines and leaves the factor empty (or as it
+// was) for the additions, which then keep out what the guard refuses.
+TEST(FactorFromScratch, DeclinesWhatTheAdditionsMustDecide) {
+    std::mt19937_64 rng(32);
+    std::vector<double> A;
+    const int n = 100;
+    std::vector<double> nearly_parallel(static_cast<size_t>(n) * n, 0.0);
+    for (int i = 0; i < n; ++i) nearly_parallel[i + static_cast<size_t>(i) * n] = 1.0;
+    // Variables 0 and 1 nearly parallel: dpotrf takes the pivot 2e-12, the
+    // guard (1e-10 of H_11) does not.
+    nearly_parallel[1] = nearly_parallel[n] = 1.0 - 1e-12;
+    struct Row {
+        const char* name;
+        std::vector<double> H;
+        int free_count;
+        bool members_first;
+        int most_members;
+    };
+    const Row rows[] = {
+        {"too small", kelpie_test::random_spd(n, 10, rng), kelpie::kSmallestBlockBuild - 1, false, n},
+        {"members already", kelpie_test::random_spd(n, 10, rng), n, true, n},
+        {"rank n/2", kelpie_test::random_gram(n / 2, n, rng, &A), n, false, n / 2},
+        {"indefinite", kelpie_test::random_symmetric(n, rng), n, false, n - 1},
+        {"pivot under the guard", nearly_parallel, n, false, n - 1},
+    };
+    for (const Row& row : rows) {
+        FactorFixture fx(n, row.H);
+        std::vector<int> free(n, 0);
+        for (int i = 0; i < row.free_count; ++i) free[i] = 1;
+        if (row.members_first) {
+            std::vector<int> some(n, 0);
+            for (int i = 0; i < n; i += 2) some[i] = 1;
+            fx.set_free(some);
+        }
+        std::vector<int> before(n);
+        for (int i = 0; i < n; ++i) before[i] = fx.member(i);
+        std::copy(free.begin(), free.end(), fx.ws.iterate.is_free.get());
+        kelpie::FactorChanges changes{-1, -1, -1};
+        EXPECT_FALSE(kelpie::build_factor_from_scratch(fx.p, fx.ws, &changes)) << row.name;
+        for (int i = 0; i < n; ++i) ASSERT_EQ(fx.member(i), before[i]) << row.name << " variable " << i;
+        // What the additions make of it is a sound factor of fewer members.
+        const kelpie::FactorChanges after = kelpie::update_or_build_free_factor(fx.p, fx.ws);
+        int members = 0;
+        for (int i = 0; i < n; ++i) {
+            EXPECT_LE(fx.member(i), free[i]) << row.name;
+            members += fx.member(i);
+        }
+        EXPECT_LE(members, row.most_members) << row.name;
+        if (row.most_members < n) {
+            EXPECT_GT(after.kept_out, 0) << row.name;
+        }
+        EXPECT_LT(factor_error(fx), 1e-9) << row.name;
+    }
+}
