@@ -202,6 +202,7 @@ void count_newton_phase(const FactorChanges& changes, SolveStats* stats) {
     stats->entered += changes.entered;
     stats->left += changes.left;
     stats->kept_out += changes.kept_out;
+    stats->one_piece_builds += changes.built_in_one_piece;
     if (changes.kept_out > 0) ++stats->dependent_phases;
 }
 

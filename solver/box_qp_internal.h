@@ -26,6 +26,7 @@ struct SolveStats {
     long long entered = 0;   // variables added to the factor
     long long left = 0;      // variables removed from it
     long long kept_out = 0;  // free variables the pivot guard kept out, summed over Newton phases
+    long long one_piece_builds = 0;  // factors the main loop had LAPACK build in one piece
     long long proximal_steps = 0;  // outer steps of take_proximal_steps
     long long exchange_attempts = 0;   // proximal subproblems tried by block exchanges first
     long long exchange_successes = 0;  // ... that the exchanges solved

@@ -53,7 +53,7 @@ bool build_factor_from_scratch(const Problem& p, Workspace& ws, FactorChanges* c
         factor.in_factor[members[b]] = 1;
         factor.kept_out[members[b]] = 0;
     }
-    *changes = {0, k, 0};
+    *changes = {0, k, 0, 1};
     return true;
 }
 

@@ -18,6 +18,7 @@ struct FactorChanges {
     int left;      // members removed
     int entered;   // free variables added
     int kept_out;  // free variables whose pivot failed the guard
+    int built_in_one_piece = 0;  // 1: by LAPACK (factor_from_scratch.h), not by these changes
 };
 
 // How the addition phase forms the entering variables' columns: several that

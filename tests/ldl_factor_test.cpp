@@ -316,8 +316,9 @@ TEST(FactorFromScratch, GivesTheAdditionsFactorToRounding) {
         int n;
         double pivot_tolerance;
     };
-    const Row rows[] = {{"cond 1e2", 64, 1e-12}, {"cond 1e2", 200, 1e-12}, {"cond 1e8", 150, 1e-5},
-                        {"A'A + 1e-6 I", 120, 1e-6}, {"A'A + 1e-6 I", 300, 1e-6}};
+    const int smallest = kelpie::kSmallestBlockBuild;
+    const Row rows[] = {{"cond 1e2", smallest, 1e-12}, {"cond 1e2", 450, 1e-12}, {"cond 1e8", 450, 1e-5},
+                        {"A'A + 1e-6 I", 450, 1e-6}};
     for (const Row& row : rows) {
         const std::string family = row.family;
         const int n = row.n;
@@ -332,7 +333,7 @@ TEST(FactorFromScratch, GivesTheAdditionsFactorToRounding) {
         FactorFixture whole(n, H), added(n, H);
         std::bernoulli_distribution coin(0.8);
         std::vector<int> free(n, 1);
-        if (n > 64) {
+        if (n > smallest) {
             for (int i = 0; i < n; ++i) free[i] = coin(rng);
         }
         std::copy(free.begin(), free.end(), whole.ws.iterate.is_free.get());
@@ -369,7 +370,7 @@ TEST(FactorFromScratch, GivesTheAdditionsFactorToRounding) {
 TEST(FactorFromScratch, DeclinesWhatTheAdditionsMustDecide) {
     std::mt19937_64 rng(32);
     std::vector<double> A;
-    const int n = 100;
+    const int n = kelpie::kSmallestBlockBuild + 20;
     std::vector<double> nearly_parallel(static_cast<size_t>(n) * n, 0.0);
     for (int i = 0; i < n; ++i) nearly_parallel[i + static_cast<size_t>(i) * n] = 1.0;
     // Variables 0 and 1 nearly parallel: dpotrf takes the pivot 2e-12, the

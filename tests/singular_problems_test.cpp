@@ -192,6 +192,31 @@ TEST(SingularProblems, AcceleratedMethodReachesTheSameSolutions) {
     }
 }
 
+// Free sets of several hundred variables, where the accelerated method has
+// LAPACK build its factors anew in one piece: wide least squares with a
+// residual (x >= 0) and low rank (n/2) in a two-sided box, both ending at a
+// solution with the described method's objective.
+TEST(SingularProblems, AcceleratedFactorsBuiltInOnePieceReachTheSolution) {
+    std::mt19937_64 rng(38);
+    const int n = 700;
+    long long one_piece_builds = 0;
+    for (const std::string what : {"wide least squares", "low rank, two-sided"}) {
+        const Qp q = what == "wide least squares"
+                         ? wide_least_squares(n, false, rng)
+                         : low_rank_problem(n, n / 2, 0.0, Bounds::kTwoSided, Linear::kRandom, rng);
+        kelpie::SolveStats stats;
+        kelpie::SolveSettings accelerated;
+        accelerated.projected_search = true;
+        const Solution s = solve_counted(q, &stats, &accelerated);
+        expect_solution(q, s, what);
+        const double mine = kelpie_test::objective(q, s.x);
+        const double described = kelpie_test::objective(q, kelpie_test::solve(q).x);
+        EXPECT_NEAR(mine, described, 1e-9 * std::max(1.0, std::fabs(described))) << what;
+        one_piece_builds += stats.one_piece_builds;
+    }
+    EXPECT_GE(one_piece_builds, 1);
+}
+
 // The grid problems of the benchmark (torsion and journal bearing), where
 // the accelerated method's projected steps fix many bounds at once and clip
 // large parts of the path: both methods end at a solution with the same
