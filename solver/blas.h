@@ -1,7 +1,7 @@
 // The few BLAS and LAPACK routines the solver calls, through the Fortran interface:
 // every argument by reference. The integer type is chosen at build time:
-// 32-bit by default (OpenBLAS, reference BLAS), 64-bit with
-// KELPIE_BLAS_INT64 (MATLAB's libmwblas on 64-bit platforms).
+// 32-bit by default (OpenBLAS, reference BLAS and LAPACK), 64-bit with
+// KELPIE_BLAS_INT64 (MATLAB's libmwblas and libmwlapack on 64-bit platforms).
 #ifndef KELPIE_BLAS_H
 #define KELPIE_BLAS_H
 

@@ -38,8 +38,9 @@
 // clip(x + t d) with an Armijo rule (projected_search.cpp) once Newton steps
 // keep ending on a bound, builds the factor anew whenever that costs less
 // than modifying it (after the first factor of a solve, in one piece with
-// LAPACK's blocked Cholesky factorization: factor_from_scratch.cpp), steers the passes that sweep only the free variables by
-// a gradient from the lower triangle of H, and tries each proximal step first
+// LAPACK's blocked Cholesky factorization: factor_from_scratch.cpp), steers
+// the passes that sweep only the free variables by a gradient from the
+// lower triangle of H, and tries each proximal step first
 // by exchanges of whole sets of variables (block_exchange.cpp), which the
 // main loop then checks and finishes from where they end. Full sweeps, whose
 // objective the stop rules judge, and the optimality test read all of H, as
