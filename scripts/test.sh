@@ -34,8 +34,11 @@ echo "== libFuzzer: solve_box_qp"
 bash fuzz/run.sh 60
 
 echo "== valgrind memcheck: C++ tests and an Octave session with kelpie.mex"
+# The two n = 700 solves of the one-piece factor test take minutes under
+# valgrind; the sanitizer stage runs them, and the factor's own tests run here.
 valgrind --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite,indirect -q \
-  build/tests/kelpie_tests --gtest_filter='-OutOfMemory.*' --gtest_brief=1
+  build/tests/kelpie_tests --gtest_filter='-OutOfMemory.*:SingularProblems.AcceleratedFactorsBuiltInOnePieceReachTheSolution' \
+  --gtest_brief=1
 # Some processors hide an instruction (rdtscp) that a library Octave loads
 # at start-up executes; valgrind then stops Octave before kelpie is loaded.
 # That is reported and the session skipped; any other failure fails the run.
