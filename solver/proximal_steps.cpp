@@ -17,6 +17,14 @@
 // eigenvalues lambda of H shrink by rho / (lambda + rho) per step: rho is a
 // small fraction of H's largest entry, so all but the nearly flat directions
 // settle in a step or two, and along those the gradient itself is small.
+//
+// The accelerated method starts the steps from a larger weight and lowers it
+// tenfold per step down to the usual one (a decreasing sequence of weights,
+// for which the same convergence holds). With rho that small from the start,
+// the first step on a least-squares problem wider than tall is nearly the
+// whole problem, on a block with a condition number of about 1e6, and its
+// solve takes hundreds of passes; each step of the larger weights is better
+// conditioned, and the next one starts near its solution.
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -109,7 +117,8 @@ LoopEnd take_proximal_steps(const Problem& p, Workspace& ws, double* x, const So
     if (!all_finite(n, g)) return LoopEnd::kUnbounded;
     if (shifted_H && shifted_f && previous_x && previous_g && step_taken && curvature_terms) {
         const double largest_entry = largest_entry_size(p);
-        double rho = kProximalWeight * largest_entry;
+        const double usual_weight = kProximalWeight * largest_entry;
+        double rho = settings.projected_search ? kFirstAcceleratedWeight * largest_entry : usual_weight;
         copy_with_shifted_diagonal(p, rho, shifted_H.get());
         clear_factor(n, ws.factor);
         const Problem shifted{n, shifted_H.get(), shifted_f.get(), p.lower, p.upper};
@@ -119,10 +128,12 @@ LoopEnd take_proximal_steps(const Problem& p, Workspace& ws, double* x, const So
         if (previous_residual <= kOptimalityTolerance) end = LoopEnd::kSolution;
         int steps_without_progress = 0;
         // The accelerated method first tries each subproblem by exchanges of
-        // whole sets, until an attempt fails: the blocks of later steps are
-        // those of the same H. Each exchange is a Newton point of a block, so
-        // where the caller limits the Newton steps none is tried.
-        bool try_exchanges = settings.projected_search && settings.newton_limit == 0;
+        // whole sets, until an attempt fails: the blocks of later steps with
+        // the same weight are those of the same matrix (a new weight tries
+        // again). Each exchange is a Newton point of a block, so where the
+        // caller limits the Newton steps none is tried.
+        const bool exchanges_allowed = settings.projected_search && settings.newton_limit == 0;
+        bool try_exchanges = exchanges_allowed;
         for (int step = 0; step < kMaxProximalSteps; ++step) {
             ++stats->proximal_steps;
             for (int i = 0; i < n; ++i) {
@@ -177,11 +188,20 @@ LoopEnd take_proximal_steps(const Problem& p, Workspace& ws, double* x, const So
             }
             // Slow contraction means eigenvalues of the free block below rho:
             // a smaller rho contracts faster there, at the price of a factor
-            // built anew (the matrix changed).
-            if (residual > kSlowContraction * step_start_residual && rho > kSmallestWeight * largest_entry) {
-                rho = rho * kWeightReduction;
+            // built anew (the matrix changed). The accelerated method does not
+            // read a residual at the rounding of the gradient as slow
+            // contraction: a smaller weight cannot lower rounding, and its
+            // subproblems are the hardest to solve.
+            const bool slow = residual > kSlowContraction * step_start_residual &&
+                              !(settings.projected_search && residual <= kRoundingResidual);
+            const double next_rho = rho > usual_weight ? std::max(rho * kWeightContinuation, usual_weight)
+                                    : slow && rho > kSmallestWeight * largest_entry ? rho * kWeightReduction
+                                                                                   : rho;
+            if (next_rho != rho) {
+                rho = next_rho;
                 shift_diagonal(p, rho, shifted_H.get());
                 clear_factor(n, ws.factor);
+                try_exchanges = exchanges_allowed;
             }
             if (residual <= kRefinementTarget || (end == LoopEnd::kSolution && steps_without_progress >= kPatience)) {
                 break;

@@ -86,12 +86,25 @@ constexpr int kMaxHalvings = 30;
 // eliminations (about 1e-16 of H's entries times the growth of a few
 // eliminations), small enough that the steps contract fast.
 constexpr double kProximalWeight = 1e-6;
+// The accelerated method's first weight, lowered by kWeightContinuation per
+// step down to kProximalWeight. From 1e-4 of H's largest entry the blocks of
+// the first step have a condition number of about 1e4, not 1e6: on the
+// least-squares problems wider than tall at n = 2000, whose first step at
+// kProximalWeight took 300 of their 400 passes, the three weights together
+// take about 250 (1e-3 first: about the same; 1e-2: more, each weight's
+// first solve costing its own passes).
+constexpr double kFirstAcceleratedWeight = 1e-4;
+constexpr double kWeightContinuation = 0.1;
 // A step that leaves more than this share of the residual contracts slowly;
 // rho then shrinks by kWeightReduction, down to kSmallestWeight of H's
 // largest entry (where its pivots still stand above the factor's rounding).
 constexpr double kSlowContraction = 0.5;
 constexpr double kWeightReduction = 1e-2;
 constexpr double kSmallestWeight = 1e-12;
+// A residual at which a gradient from scratch shows mostly its own rounding
+// (entries carry about sqrt(n) * 1e-16 of their terms, and more): below it a
+// step that contracts little is no sign of eigenvalues below rho.
+constexpr double kRoundingResidual = 1e-12;
 // Steps before the refinement gives up with the iteration-limit code.
 constexpr int kMaxProximalSteps = 200;
 // Residual at which the steps stop: the rounding of a gradient from scratch.

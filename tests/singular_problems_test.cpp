@@ -168,11 +168,14 @@ TEST(SingularProblems, ConvexFamiliesEndAtSolutionsWithExitflagZero) {
 
 // The accelerated method on the same families, and on definite and
 // nonconvex problems: result 0 at a solution, the objective of the described
-// method to 1e-9, multipliers that carry the gradient.
+// method to 1e-9, multipliers that carry the gradient. Its proximal steps
+// start from a larger weight and lower it step by step: they must still end
+// where the described method's do, at the rounding of the gradient, in a
+// handful of steps (not stalled at a weight too large to contract).
 TEST(SingularProblems, AcceleratedMethodReachesTheSameSolutions) {
     std::mt19937_64 rng(37);
     std::normal_distribution<double> normal;
-    for (int n : {6, 24, 60}) {
+    for (int n : {6, 24, 60, 200}) {
         std::vector<Case> cases = convex_cases(n, rng);
         Qp definite = low_rank_problem(n, n + 4, 0.0, Bounds::kTwoSided, Linear::kRandom, rng);
         cases.push_back({"definite", definite});
@@ -184,6 +187,8 @@ TEST(SingularProblems, AcceleratedMethodReachesTheSameSolutions) {
             accelerated.projected_search = true;
             const Solution s = solve_counted(c.q, &stats, &accelerated);
             expect_solution(c.q, s, what);
+            EXPECT_LE(documented_residual(c.q, s.x), 1e-13) << what;
+            EXPECT_LE(stats.proximal_steps, 30) << what;
             if (c.name == "nonconvex") continue;  // local solutions may differ
             const double mine = kelpie_test::objective(c.q, s.x);
             const double described = kelpie_test::objective(c.q, kelpie_test::solve(c.q).x);
@@ -396,3 +401,4 @@ TEST(FirstOrderResidual, ShortcutAgreesWhereTheOffDiagonalTermsDecide) {
 }
 
 }  // namespace
+
