@@ -32,9 +32,9 @@ function varargout = kelpie(varargin)
 %                      passes on least squares with more unknowns than
 %                      equations, low-rank and SVM problems, ...), and on
 %                      singular problems first tries exchanging whole sets
-%                      of bounds, with proximal steps (below) whose weight
-%                      starts larger and falls step by step; it ends with
-%                      the same test for EXITFLAG 0.
+%                      of bounds, and its proximal steps (below) may start
+%                      from a larger weight that falls step by step; it
+%                      ends with the same test for EXITFLAG 0.
 %      MaxNewtonSteps  a limit on the Newton steps of the whole solve (a
 %                      positive whole number; by default 2n per run of the
 %                      main loop). EXITFLAG is 99 where it stops short.

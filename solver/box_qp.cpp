@@ -40,10 +40,11 @@
 // than modifying it (after the first factor of a solve, in one piece with
 // LAPACK's blocked Cholesky factorization: factor_from_scratch.cpp), steers
 // the passes that sweep only the free variables by a gradient from the
-// lower triangle of H, starts the proximal steps from a larger weight that
-// falls tenfold per step, and tries each proximal step first
+// lower triangle of H, and tries each proximal step first
 // by exchanges of whole sets of variables (block_exchange.cpp), which the
-// main loop then checks and finishes from where they end. Full sweeps, whose
+// main loop then checks and finishes from where they end; where neither they
+// nor n/20 Newton steps solve the first one, the steps start over from a
+// larger weight that falls tenfold per step. Full sweeps, whose
 // objective the stop rules judge, and the optimality test read all of H, as
 // in the described method.
 #include "box_qp.h"

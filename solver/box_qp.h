@@ -108,11 +108,13 @@ int solve_box_qp(int n, const double* H, const double* f, const double* lower, c
  *                               step is first tried by exchanging whole sets
  *                               of variables between free and held (block
  *                               principal pivoting), given up as soon as the
- *                               exchanges stop converging, and the proximal
- *                               weight starts at 1e-4 of H's largest entry
- *                               and falls tenfold per step to the described
- *                               method's 1e-6. It ends with the same
- *                               optimality test.
+ *                               exchanges stop converging; where neither they
+ *                               nor n/20 Newton steps solve the first
+ *                               proximal step (n >= 300), the steps start
+ *                               over with a weight of 1e-4 of H's largest
+ *                               entry, falling tenfold per step to the
+ *                               described method's 1e-6. It ends with the
+ *                               same optimality test.
  * max_newton_steps
  *   0 (the default): 2n Newton steps for each run of the main loop, as in
  *   solve_box_qp. A positive value: a limit on the Newton steps of the whole

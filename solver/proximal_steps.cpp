@@ -18,13 +18,15 @@
 // small fraction of H's largest entry, so all but the nearly flat directions
 // settle in a step or two, and along those the gradient itself is small.
 //
-// The accelerated method starts the steps from a larger weight and lowers it
-// tenfold per step down to the usual one (a decreasing sequence of weights,
-// for which the same convergence holds). With rho that small from the start,
-// the first step on a least-squares problem wider than tall is nearly the
-// whole problem, on a block with a condition number of about 1e6, and its
-// solve takes hundreds of passes; each step of the larger weights is better
-// conditioned, and the next one starts near its solution.
+// Where neither block exchanges nor n/20 Newton steps of the main loop solve
+// its first step at the usual weight, the accelerated method (from a few
+// hundred variables on) starts the steps over, from the point reached, with a
+// larger weight, and lowers it tenfold per step down to the usual one (a
+// decreasing sequence of weights, for which the same convergence holds). With
+// rho that small, the first step on a least-squares problem wider than tall
+// can be nearly the whole problem, on a block with a condition number of
+// about 1e6, and its solve takes hundreds of passes; each step of the larger
+// weights is better conditioned, and the next one starts near its solution.
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -99,6 +101,14 @@ bool unbounded_along(const Problem& p, const double* d, const double* g, double*
     return curvature <= kNullCurvature * size;
 }
 
+// One attempt at a proximal subproblem by block exchanges, counted.
+bool attempt_exchanges(const Problem& shifted, Workspace& ws, double* x, SolveStats* stats) {
+    const bool solved = solve_by_block_exchange(shifted, ws, x);
+    stats->exchange_attempts += 1;
+    stats->exchange_successes += solved ? 1 : 0;
+    return solved;
+}
+
 }  // namespace
 
 LoopEnd take_proximal_steps(const Problem& p, Workspace& ws, double* x, const SolveSettings& settings,
@@ -118,9 +128,15 @@ LoopEnd take_proximal_steps(const Problem& p, Workspace& ws, double* x, const So
     if (shifted_H && shifted_f && previous_x && previous_g && step_taken && curvature_terms) {
         const double largest_entry = largest_entry_size(p);
         const double usual_weight = kProximalWeight * largest_entry;
-        double rho = settings.projected_search ? kFirstAcceleratedWeight * largest_entry : usual_weight;
+        double rho = usual_weight;
         copy_with_shifted_diagonal(p, rho, shifted_H.get());
         clear_factor(n, ws.factor);
+        // A new weight changes the matrix: the factor is built anew.
+        auto set_weight = [&](double weight) {
+            rho = weight;
+            shift_diagonal(p, rho, shifted_H.get());
+            clear_factor(n, ws.factor);
+        };
         const Problem shifted{n, shifted_H.get(), shifted_f.get(), p.lower, p.upper};
         double value = doubled_objective(n, x, p.f, g);
         double best_residual = HUGE_VAL;
@@ -141,12 +157,28 @@ LoopEnd take_proximal_steps(const Problem& p, Workspace& ws, double* x, const So
                 previous_g[i] = g[i];
                 shifted_f[i] = p.f[i] - rho * x[i];
             }
-            if (try_exchanges) {
-                try_exchanges = solve_by_block_exchange(shifted, ws, x);
-                stats->exchange_attempts += 1;
-                stats->exchange_successes += try_exchanges ? 1 : 0;
+            if (try_exchanges) try_exchanges = attempt_exchanges(shifted, ws, x, stats);
+            // The first step's solve at the usual weight, where the exchanges
+            // left it to the main loop, on a budget of Newton steps (inside
+            // any limit of the caller's).
+            SolveSettings step_settings = settings;
+            const long long budget_end = stats->newton_phases + n / kFirstStepNewtonShare;
+            const bool on_budget = step == 0 && settings.projected_search && !try_exchanges &&
+                                   n >= kSmallestContinuation &&
+                                   (settings.newton_limit == 0 || budget_end < settings.newton_limit);
+            if (on_budget) step_settings.newton_limit = budget_end;
+            const LoopEnd inner = run_main_loop(shifted, ws, x, kStepTolerance, false, step_settings, stats);
+            if (on_budget && inner == LoopEnd::kNewtonLimit) {
+                // The point reached lowered q + rho/2 |x - x_0|^2, so q too:
+                // the steps start over from there with the larger weight.
+                compute_gradient(p, x, g);
+                if (!all_finite(n, g)) return LoopEnd::kUnbounded;
+                value = doubled_objective(n, x, p.f, g);
+                previous_residual = first_order_residual(p, x, g, ws.scratch.term_sizes.get());
+                set_weight(kFirstAcceleratedWeight * largest_entry);
+                try_exchanges = exchanges_allowed;
+                continue;
             }
-            const LoopEnd inner = run_main_loop(shifted, ws, x, kStepTolerance, false, settings, stats);
             if (inner == LoopEnd::kUnbounded || inner == LoopEnd::kVisitLimit) {
                 // q + rho/2 |x - x_k|^2 >= q - const: unbounded below means q is too.
                 compute_gradient(p, x, g);
@@ -198,9 +230,7 @@ LoopEnd take_proximal_steps(const Problem& p, Workspace& ws, double* x, const So
                                     : slow && rho > kSmallestWeight * largest_entry ? rho * kWeightReduction
                                                                                    : rho;
             if (next_rho != rho) {
-                rho = next_rho;
-                shift_diagonal(p, rho, shifted_H.get());
-                clear_factor(n, ws.factor);
+                set_weight(next_rho);
                 try_exchanges = exchanges_allowed;
             }
             if (residual <= kRefinementTarget || (end == LoopEnd::kSolution && steps_without_progress >= kPatience)) {

@@ -86,15 +86,24 @@ constexpr int kMaxHalvings = 30;
 // eliminations (about 1e-16 of H's entries times the growth of a few
 // eliminations), small enough that the steps contract fast.
 constexpr double kProximalWeight = 1e-6;
-// The accelerated method's first weight, lowered by kWeightContinuation per
-// step down to kProximalWeight. From 1e-4 of H's largest entry the blocks of
-// the first step have a condition number of about 1e4, not 1e6: on the
-// least-squares problems wider than tall at n = 2000, whose first step at
-// kProximalWeight took 300 of their 400 passes, the three weights together
-// take about 250 (1e-3 first: about the same; 1e-2: more, each weight's
-// first solve costing its own passes).
+// The accelerated method's first proximal step at kProximalWeight, where
+// block exchanges do not solve it, may take n / kFirstStepNewtonShare Newton
+// steps of the main loop (100 at n = 2000). One that needs more is nearly the
+// whole problem on blocks with a condition number of about 1e6 (on the
+// least-squares problems wider than tall at n = 2000, 300 of 400 passes): the
+// steps then start over from the point reached with kFirstAcceleratedWeight
+// of H's largest entry, lowered by kWeightContinuation per step down to
+// kProximalWeight. From 1e-4 the blocks have a condition number of about
+// 1e4. n/10 (or no budget, the weights from the start) measured slower; so
+// did first weights of 1e-3, 2e-4 and 5e-5, and factors of 0.2 and 0.05.
+constexpr int kFirstStepNewtonShare = 20;
 constexpr double kFirstAcceleratedWeight = 1e-4;
 constexpr double kWeightContinuation = 0.1;
+// Below this many variables the first step at kProximalWeight takes a few
+// dozen passes of microseconds, and the factors the larger weights add cost
+// more than they save (n = 200: `rank 2` and the nonconvex family took 1.22
+// of the described method's time with them, 1.07 and 1.02 without).
+constexpr int kSmallestContinuation = 300;
 // A step that leaves more than this share of the residual contracts slowly;
 // rho then shrinks by kWeightReduction, down to kSmallestWeight of H's
 // largest entry (where its pivots still stand above the factor's rounding).

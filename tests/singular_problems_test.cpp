@@ -168,10 +168,9 @@ TEST(SingularProblems, ConvexFamiliesEndAtSolutionsWithExitflagZero) {
 
 // The accelerated method on the same families, and on definite and
 // nonconvex problems: result 0 at a solution, the objective of the described
-// method to 1e-9, multipliers that carry the gradient. Its proximal steps
-// start from a larger weight and lower it step by step: they must still end
-// where the described method's do, at the rounding of the gradient, in a
-// handful of steps (not stalled at a weight too large to contract).
+// method to 1e-9, multipliers that carry the gradient; the proximal steps
+// end, as the described method's do, at the rounding of the gradient in a
+// handful of steps.
 TEST(SingularProblems, AcceleratedMethodReachesTheSameSolutions) {
     std::mt19937_64 rng(37);
     std::normal_distribution<double> normal;
@@ -194,6 +193,33 @@ TEST(SingularProblems, AcceleratedMethodReachesTheSameSolutions) {
             const double described = kelpie_test::objective(c.q, kelpie_test::solve(c.q).x);
             EXPECT_NEAR(mine, described, 1e-9 * std::max(1.0, std::fabs(described))) << what;
         }
+    }
+}
+
+// From a few hundred variables on, where neither block exchanges nor a budget
+// of Newton steps solve the first proximal step, the accelerated method
+// starts the steps over from a larger weight and lowers it step by step
+// (all but the exact fit here take that road). They must still end where the
+// described method's do: at its objective, at the rounding of the gradient,
+// in a handful of steps (not stalled at a weight too large to contract).
+TEST(SingularProblems, AcceleratedProximalStepsFromALargerWeightEndAtTheRounding) {
+    std::mt19937_64 rng(43);
+    const int n = 400;
+    std::vector<Case> cases;
+    cases.push_back({"least squares, exact fit", wide_least_squares(n, true, rng)});
+    cases.push_back({"least squares, residual", wide_least_squares(n, false, rng)});
+    cases.push_back({"rank n/4", low_rank_problem(n, n / 4, 0.0, Bounds::kTwoSided, Linear::kRandom, rng)});
+    cases.push_back({"svm dual C 20", svm_dual(n, 5, 20.0, rng)});
+    for (const Case& c : cases) {
+        kelpie::SolveStats stats;
+        kelpie::SolveSettings accelerated;
+        accelerated.projected_search = true;
+        const Solution s = solve_counted(c.q, &stats, &accelerated);
+        expect_solution(c.q, s, c.name);
+        EXPECT_LE(documented_residual(c.q, s.x), 1e-13) << c.name;
+        EXPECT_LE(stats.proximal_steps, 30) << c.name;
+        const double described = kelpie_test::objective(c.q, kelpie_test::solve(c.q).x);
+        EXPECT_NEAR(kelpie_test::objective(c.q, s.x), described, 1e-9 * std::max(1.0, std::fabs(described))) << c.name;
     }
 }
 

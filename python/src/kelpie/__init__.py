@@ -130,8 +130,8 @@ def solve(H, f, lower=None, upper=None, x0=None, *, method="described", max_newt
         followed along the projected path ``clip(x + t d)`` with a
         sufficient-decrease rule, which can fix many bounds in one step, and
         on singular problems whole sets of bounds are first exchanged at once
-        and the proximal steps start from a larger weight that falls step by
-        step; it ends with the same optimality test.
+        and the proximal steps may start from a larger weight that falls step
+        by step; it ends with the same optimality test.
     max_newton_steps : int, optional
         A limit on the Newton steps of the whole solve (``None``: 2n for each
         run of the main loop, as by default). Where it stops the solve short
