@@ -168,17 +168,10 @@ LoopEnd take_proximal_steps(const Problem& p, Workspace& ws, double* x, const So
                                    (settings.newton_limit == 0 || budget_end < settings.newton_limit);
             if (on_budget) step_settings.newton_limit = budget_end;
             const LoopEnd inner = run_main_loop(shifted, ws, x, kStepTolerance, false, step_settings, stats);
-            if (on_budget && inner == LoopEnd::kNewtonLimit) {
-                // The point reached lowered q + rho/2 |x - x_0|^2, so q too:
-                // the steps start over from there with the larger weight.
-                compute_gradient(p, x, g);
-                if (!all_finite(n, g)) return LoopEnd::kUnbounded;
-                value = doubled_objective(n, x, p.f, g);
-                previous_residual = first_order_residual(p, x, g, ws.scratch.term_sizes.get());
-                set_weight(kFirstAcceleratedWeight * largest_entry);
-                try_exchanges = exchanges_allowed;
-                continue;
-            }
+            // Where the budget ran out, the point reached still lowered
+            // q + rho/2 |x - x_0|^2, and is taken like any step's; the steps
+            // go on from there with the larger weight.
+            const bool budget_ran_out = on_budget && inner == LoopEnd::kNewtonLimit;
             if (inner == LoopEnd::kUnbounded || inner == LoopEnd::kVisitLimit) {
                 // q + rho/2 |x - x_k|^2 >= q - const: unbounded below means q is too.
                 compute_gradient(p, x, g);
@@ -226,7 +219,8 @@ LoopEnd take_proximal_steps(const Problem& p, Workspace& ws, double* x, const So
             // subproblems are the hardest to solve.
             const bool slow = residual > kSlowContraction * step_start_residual &&
                               !(settings.projected_search && residual <= kRoundingResidual);
-            const double next_rho = rho > usual_weight ? std::max(rho * kWeightContinuation, usual_weight)
+            const double next_rho = budget_ran_out ? kFirstAcceleratedWeight * largest_entry
+                                    : rho > usual_weight ? std::max(rho * kWeightContinuation, usual_weight)
                                     : slow && rho > kSmallestWeight * largest_entry ? rho * kWeightReduction
                                                                                    : rho;
             if (next_rho != rho) {
@@ -236,7 +230,8 @@ LoopEnd take_proximal_steps(const Problem& p, Workspace& ws, double* x, const So
             if (residual <= kRefinementTarget || (end == LoopEnd::kSolution && steps_without_progress >= kPatience)) {
                 break;
             }
-            if (inner == LoopEnd::kNewtonLimit && settings.newton_limit > 0) break;  // the caller's limit is spent
+            // The caller's limit is spent (not the first step's budget).
+            if (inner == LoopEnd::kNewtonLimit && settings.newton_limit > 0 && !budget_ran_out) break;
             if (std::equal(x, x + n, previous_x.get())) break;
         }
     }

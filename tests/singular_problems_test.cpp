@@ -220,6 +220,14 @@ TEST(SingularProblems, AcceleratedProximalStepsFromALargerWeightEndAtTheRounding
         EXPECT_LE(stats.proximal_steps, 30) << c.name;
         const double described = kelpie_test::objective(c.q, kelpie_test::solve(c.q).x);
         EXPECT_NEAR(kelpie_test::objective(c.q, s.x), described, 1e-9 * std::max(1.0, std::fabs(described))) << c.name;
+        // Under a caller's limit far above what the solve needs (no
+        // exchanges then), the first step's own budget must not pass for it.
+        kelpie::SolveSettings limited = accelerated;
+        limited.newton_limit = 1000000;
+        const Solution l = solve_counted(c.q, &stats, &limited);
+        const std::string what = c.name + ", caller's limit";
+        expect_solution(c.q, l, what);
+        EXPECT_NEAR(kelpie_test::objective(c.q, l.x), described, 1e-9 * std::max(1.0, std::fabs(described))) << what;
     }
 }
 
