@@ -101,14 +101,6 @@ bool unbounded_along(const Problem& p, const double* d, const double* g, double*
     return curvature <= kNullCurvature * size;
 }
 
-// One attempt at a proximal subproblem by block exchanges, counted.
-bool attempt_exchanges(const Problem& shifted, Workspace& ws, double* x, SolveStats* stats) {
-    const bool solved = solve_by_block_exchange(shifted, ws, x);
-    stats->exchange_attempts += 1;
-    stats->exchange_successes += solved ? 1 : 0;
-    return solved;
-}
-
 }  // namespace
 
 LoopEnd take_proximal_steps(const Problem& p, Workspace& ws, double* x, const SolveSettings& settings,
@@ -131,12 +123,6 @@ LoopEnd take_proximal_steps(const Problem& p, Workspace& ws, double* x, const So
         double rho = usual_weight;
         copy_with_shifted_diagonal(p, rho, shifted_H.get());
         clear_factor(n, ws.factor);
-        // A new weight changes the matrix: the factor is built anew.
-        auto set_weight = [&](double weight) {
-            rho = weight;
-            shift_diagonal(p, rho, shifted_H.get());
-            clear_factor(n, ws.factor);
-        };
         const Problem shifted{n, shifted_H.get(), shifted_f.get(), p.lower, p.upper};
         double value = doubled_objective(n, x, p.f, g);
         double best_residual = HUGE_VAL;
@@ -157,7 +143,11 @@ LoopEnd take_proximal_steps(const Problem& p, Workspace& ws, double* x, const So
                 previous_g[i] = g[i];
                 shifted_f[i] = p.f[i] - rho * x[i];
             }
-            if (try_exchanges) try_exchanges = attempt_exchanges(shifted, ws, x, stats);
+            if (try_exchanges) {
+                try_exchanges = solve_by_block_exchange(shifted, ws, x);
+                stats->exchange_attempts += 1;
+                stats->exchange_successes += try_exchanges ? 1 : 0;
+            }
             // The first step's solve at the usual weight, where the exchanges
             // left it to the main loop, on a budget of Newton steps (inside
             // any limit of the caller's).
@@ -219,12 +209,20 @@ LoopEnd take_proximal_steps(const Problem& p, Workspace& ws, double* x, const So
             // subproblems are the hardest to solve.
             const bool slow = residual > kSlowContraction * step_start_residual &&
                               !(settings.projected_search && residual <= kRoundingResidual);
-            const double next_rho = budget_ran_out ? kFirstAcceleratedWeight * largest_entry
-                                    : rho > usual_weight ? std::max(rho * kWeightContinuation, usual_weight)
-                                    : slow && rho > kSmallestWeight * largest_entry ? rho * kWeightReduction
-                                                                                   : rho;
+            double next_rho = rho;
+            if (budget_ran_out) {
+                next_rho = kFirstAcceleratedWeight * largest_entry;
+            } else if (rho > usual_weight) {
+                next_rho = std::max(rho * kWeightContinuation, usual_weight);
+            } else if (slow && rho > kSmallestWeight * largest_entry) {
+                next_rho = rho * kWeightReduction;
+            }
+            // A new weight changes the matrix: the factor is built anew, and
+            // the exchanges may be tried again.
             if (next_rho != rho) {
-                set_weight(next_rho);
+                rho = next_rho;
+                shift_diagonal(p, rho, shifted_H.get());
+                clear_factor(n, ws.factor);
                 try_exchanges = exchanges_allowed;
             }
             if (residual <= kRefinementTarget || (end == LoopEnd::kSolution && steps_without_progress >= kPatience)) {

@@ -435,4 +435,3 @@ TEST(FirstOrderResidual, ShortcutAgreesWhereTheOffDiagonalTermsDecide) {
 }
 
 }  // namespace
-
